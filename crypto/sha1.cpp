@@ -1,0 +1,129 @@
+// SHA-1 (FIPS 180): streaming over a caller-owned context.
+#include <bit>
+
+#include "crypto/crypto.h"
+#include "crypto/endian.h"
+#include "crypto/wipe.h"
+
+namespace {
+
+using std::uint32_t;
+using std::uint8_t;
+
+constexpr std::array<uint32_t, 5> kInitialState = {0x67452301u, 0xEFCDAB89u, 0x98BADCFEu,
+                                                   0x10325476u, 0xC3D2E1F0u};
+
+// The last 8 bytes of the final block carry the message length in bits, big-endian.
+constexpr uint32_t kLengthOffset = 56;
+
+bool is_word_aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 4 == 0; }
+
+}  // namespace
+
+void qiv_SHA1_Transform(const uint8_t* block, uint32_t* state) {
+  // W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]) never looks further back than 16 words,
+  // so the schedule lives in a ring of 16 and W[t] overwrites W[t-16] in place.
+  std::array<uint32_t, 16> w;
+  for (std::size_t i = 0; i < 16; ++i) w[i] = qiv::load_be32(block + 4 * i);
+
+  uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
+  for (std::size_t t = 0; t < 80; ++t) {
+    if (t >= 16) {
+      w[t % 16] = std::rotl(w[(t - 3) % 16] ^ w[(t - 8) % 16] ^ w[(t - 14) % 16] ^ w[t % 16], 1);
+    }
+    uint32_t f, k;
+    if (t < 20) {
+      f = (b & c) | (~b & d);
+      k = 0x5A827999u;
+    } else if (t < 40) {
+      f = b ^ c ^ d;
+      k = 0x6ED9EBA1u;
+    } else if (t < 60) {
+      f = (b & c) | (b & d) | (c & d);
+      k = 0x8F1BBCDCu;
+    } else {
+      f = b ^ c ^ d;
+      k = 0xCA62C1D6u;
+    }
+    const uint32_t next = std::rotl(a, 5) + f + e + k + w[t % 16];
+    e = d;
+    d = c;
+    c = std::rotl(b, 30);
+    b = a;
+    a = next;
+  }
+  state[0] += a;
+  state[1] += b;
+  state[2] += c;
+  state[3] += d;
+  state[4] += e;
+  // The block may be key material (HMAC pads, generator state).
+  qiv::wipe(w.data(), sizeof w);
+}
+
+std::int32_t QIV_SHA1_Init(QIV_SHA1_CTX* ctx) {
+  if (ctx == nullptr) return QIV_ERR_NULL_PTR;
+  ctx->state = kInitialState;
+  ctx->count_low = 0;
+  ctx->count_high = 0;
+  return QIV_SUCCESS;
+}
+
+std::int32_t QIV_SHA1_Update(QIV_SHA1_CTX* ctx, const void* data, uint32_t n) {
+  if (ctx == nullptr || data == nullptr) return QIV_ERR_NULL_PTR;
+  const auto* in = static_cast<const uint8_t*>(data);
+
+  const uint32_t index = ctx->count_low % QIV_SHA1_BLOCK_LEN;
+  const uint32_t room = QIV_SHA1_BLOCK_LEN - index;
+  ctx->count_low += n;
+  if (ctx->count_low < n) ++ctx->count_high;
+
+  if (n < room) {
+    mem_copy(ctx->block.data() + index, in, n);
+    return QIV_SUCCESS;
+  }
+  mem_copy(ctx->block.data() + index, in, room);
+  qiv_SHA1_Transform(ctx->block.data(), ctx->state.data());
+
+  uint32_t used = room;
+  for (; n - used >= QIV_SHA1_BLOCK_LEN; used += QIV_SHA1_BLOCK_LEN) {
+    const uint8_t* block = in + used;
+    // Aligned caller blocks are hashed where they lie; others are staged in the context.
+    if (!is_word_aligned(block)) {
+      mem_copy(ctx->block.data(), block, QIV_SHA1_BLOCK_LEN);
+      block = ctx->block.data();
+    }
+    qiv_SHA1_Transform(block, ctx->state.data());
+  }
+  mem_copy(ctx->block.data(), in + used, n - used);
+  return QIV_SUCCESS;
+}
+
+std::int32_t QIV_SHA1_Final(QIV_SHA1_CTX* ctx, uint8_t* digest) {
+  if (ctx == nullptr || digest == nullptr) return QIV_ERR_NULL_PTR;
+  uint8_t* block = ctx->block.data();
+
+  // Pad with 0x80 and zeros up to the length field; when the 0x80 lands inside the length
+  // field's 8 bytes the padding spills into one more block.
+  const uint32_t index = ctx->count_low % QIV_SHA1_BLOCK_LEN;
+  block[index] = 0x80;
+  if (index >= kLengthOffset) {
+    mem_set(block + index + 1, 0, QIV_SHA1_BLOCK_LEN - index - 1);
+    qiv_SHA1_Transform(block, ctx->state.data());
+    mem_set(block, 0, kLengthOffset);
+  } else {
+    mem_set(block + index + 1, 0, kLengthOffset - index - 1);
+  }
+
+  // Byte count to bit count, in place, as a 64-bit value split over the two counters.
+  ctx->count_high = (ctx->count_high << 3) + (ctx->count_low >> 29);
+  ctx->count_low <<= 3;
+  qiv::store_be32(block + kLengthOffset, ctx->count_high);
+  qiv::store_be32(block + kLengthOffset + 4, ctx->count_low);
+  qiv_SHA1_Transform(block, ctx->state.data());
+
+  for (std::size_t i = 0; i < ctx->state.size(); ++i) {
+    qiv::store_be32(digest + 4 * i, ctx->state[i]);
+  }
+  return QIV_SUCCESS;
+}
