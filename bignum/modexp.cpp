@@ -1,0 +1,87 @@
+// Reduction modulo a normalised modulus, modular multiplication and modular exponentiation.
+//
+// A normalised modulus has the top bit of its top digit set. Arguments outside the contract that
+// would read outside the arrays, divide by zero or overflow the fixed temporaries are refused:
+// qiv_bn_ClassicalRed then leaves t as it is, and the other two write zeros into dst.
+
+#include "bignum/bignum.h"
+#include "bignum/digits.h"
+#include "bignum/window.h"
+
+namespace {
+
+constexpr std::uint32_t kProductDigits = 132;               // 2n-digit product
+constexpr std::uint32_t kMaxModulus = kProductDigits / 2;  // so n <= 66
+
+bool normalised(const std::uint32_t* m, std::uint32_t n) {
+  return n != 0 && (m[n - 1] & 0x80000000u) != 0;
+}
+
+bool fits_temporaries(const std::uint32_t* m, std::uint32_t n) {
+  return n <= kMaxModulus && normalised(m, n);
+}
+
+void clear(std::uint32_t* dst, std::uint32_t n) {
+  for (std::uint32_t i = 0; i < n; ++i) dst[i] = 0;
+}
+
+// Number of significant bits of e: one more than the index of its highest set bit, 0 for e = 0.
+std::uint32_t bit_length(const std::uint32_t* e, std::uint32_t ne) {
+  for (std::uint32_t k = ne; k-- > 0;) {
+    if (e[k] == 0) continue;
+    std::uint32_t bits = 32;
+    while ((e[k] >> (bits - 1)) == 0) --bits;
+    return 32 * k + bits;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// The top nm digits of t are below m, so every window t[j .. j+nm] meets the condition of
+// reduce_window; each step leaves its remainder in the low nm digits of the window and zero in
+// t[j+nm]. No quotient is kept.
+void qiv_bn_ClassicalRed(std::uint32_t* t, std::uint32_t nt, const std::uint32_t* m,
+                         std::uint32_t nm) {
+  if (nt <= nm || !normalised(m, nm)) return;
+  for (std::uint32_t j = nt - nm; j-- > 0;) {
+    const std::uint32_t qhat = qiv::bn::estimate_quotient(t[j + nm], t[j + nm - 1], m[nm - 1]);
+    qiv::bn::reduce_window(t + j, m, nm, qhat);
+  }
+}
+
+// With one factor below m the product is below m * 2^(32n): its top n digits are below m, as the
+// reduction needs. The result is copied out last, so dst may be either factor.
+void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32_t* b,
+                   const std::uint32_t* m, std::uint32_t n) {
+  if (!fits_temporaries(m, n)) {
+    clear(dst, n);
+    return;
+  }
+  qiv::bn::Scratch<kProductDigits> p;
+  if (a == b) {
+    qiv_bn_Sqr(p.data(), a, n);
+  } else {
+    qiv_bn_Mul(p.data(), a, n, b, n);
+  }
+  qiv_bn_ClassicalRed(p.data(), 2 * n, m, n);
+  qiv_bn_copy(dst, p.data(), n);
+}
+
+// Left-to-right square-and-multiply, one exponent bit at a time. The accumulator starts at 1 and
+// stays below m, so it is always the factor below m; the first multiplication by base therefore
+// also reduces a base that is not below m. The accumulator is local and copied out last.
+void qiv_bn_Binary(std::uint32_t* dst, const std::uint32_t* base, const std::uint32_t* m,
+                   std::uint32_t n, const std::uint32_t* e, std::uint32_t ne) {
+  if (!fits_temporaries(m, n)) {
+    clear(dst, n);
+    return;
+  }
+  qiv::bn::Scratch<kMaxModulus> acc;
+  acc[0] = 1;
+  for (std::uint32_t i = bit_length(e, ne); i-- > 0;) {
+    qiv_bn_ModMul(acc.data(), acc.data(), acc.data(), m, n);
+    if ((e[i / 32] >> (i % 32)) & 1u) qiv_bn_ModMul(acc.data(), acc.data(), base, m, n);
+  }
+  qiv_bn_copy(dst, acc.data(), n);
+}
