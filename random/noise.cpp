@@ -116,15 +116,12 @@ void mix_resource_usage() {
   ::getrusage(RUSAGE_SELF, &usage);
   // The two times, then the fourteen counters in the record's declared order.
   const std::array<std::uint32_t, 18> words{
-      low32(usage.ru_utime.tv_sec), low32(usage.ru_utime.tv_usec),
-      low32(usage.ru_stime.tv_sec), low32(usage.ru_stime.tv_usec),
-      low32(usage.ru_maxrss),       low32(usage.ru_ixrss),
-      low32(usage.ru_idrss),        low32(usage.ru_isrss),
-      low32(usage.ru_minflt),       low32(usage.ru_majflt),
-      low32(usage.ru_nswap),        low32(usage.ru_inblock),
-      low32(usage.ru_oublock),      low32(usage.ru_msgsnd),
-      low32(usage.ru_msgrcv),       low32(usage.ru_nsignals),
-      low32(usage.ru_nvcsw),        low32(usage.ru_nivcsw),
+      low32(usage.ru_utime.tv_sec),  low32(usage.ru_utime.tv_usec), low32(usage.ru_stime.tv_sec),
+      low32(usage.ru_stime.tv_usec), low32(usage.ru_maxrss),        low32(usage.ru_ixrss),
+      low32(usage.ru_idrss),         low32(usage.ru_isrss),         low32(usage.ru_minflt),
+      low32(usage.ru_majflt),        low32(usage.ru_nswap),         low32(usage.ru_inblock),
+      low32(usage.ru_oublock),       low32(usage.ru_msgsnd),        low32(usage.ru_msgrcv),
+      low32(usage.ru_nsignals),      low32(usage.ru_nvcsw),         low32(usage.ru_nivcsw),
   };
   for (const std::uint32_t w : words) mix_word(w);
 }

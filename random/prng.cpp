@@ -25,7 +25,9 @@ namespace {
 using Half = std::span<std::uint8_t, kHalfLen>;
 using Whole = std::span<const std::uint8_t, kStateLen>;
 
-Half first_half(std::array<std::uint8_t, kStateLen>& a) { return Half(a.data(), kHalfLen); }
+Half first_half(std::array<std::uint8_t, kStateLen>& a) {
+  return Half(a.data(), kHalfLen);
+}
 Half second_half(std::array<std::uint8_t, kStateLen>& a) {
   return Half(a.data() + kHalfLen, kHalfLen);
 }

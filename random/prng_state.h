@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kPoolUsedUp = kStateLen;
 
 extern std::array<std::uint8_t, kStateLen> sabSecretState;  // S: two halves, initially zero
 extern std::array<std::uint8_t, kStateLen> sabRandPool;     // P: two halves, initially zero
-extern std::uint32_t suCount;         // refills since the last reseed
+extern std::uint32_t suCount;                               // refills since the last reseed
 extern std::uint32_t uIndexRandPool;  // next pool byte to serve; kPoolUsedUp when used up
 
 }  // namespace qiv::prng

@@ -9,7 +9,9 @@ namespace {
 std::uint32_t noise_calls = 0;
 }  // namespace
 
-std::uint32_t qiv_test_noise_calls() { return noise_calls; }
+std::uint32_t qiv_test_noise_calls() {
+  return noise_calls;
+}
 
 void qiv_test_reset_random() {
   using namespace qiv::prng;
