@@ -115,6 +115,7 @@ class FileDescriptor {
     return false;
   }
 
+  // An image that cannot be read whole cannot be copied: the failure is this output's.
   const auto length = static_cast<std::size_t>(size);
   const std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[length]());
   if (!buffer || !read_exactly(in.get(), {buffer.get(), length})) {

@@ -16,7 +16,7 @@ ToolRun hdrmark(const TempFolder& folder, RunOptions options = {}) {
   return run_tool(TOOL_PATH, folder, options);
 }
 
-std::string size_line(long long size) {
+std::string size_line(std::uintmax_t size) {
   return "u-boot.bin file size= " + std::to_string(size) + "B\n";
 }
 std::string cannot_write(const char* output) {
@@ -46,13 +46,13 @@ TEST(Hdrmark, SixteenFFBytesGetTheStampAtOffsetsEightToEleven) {
 }
 
 TEST(Hdrmark, CopiesKeepTheLengthAndEveryByteOutsideTheStamp) {
-  for (const std::size_t size : {12, 13, 4096 + 7}) {
+  for (const std::size_t size : {12UL, 13UL, 4096UL + 7}) {
     SCOPED_TRACE(size);
     TempFolder folder;
     write_bytes(folder / kInput, pattern(size));
     const ToolRun run = hdrmark(folder);
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, size_line(static_cast<long long>(size)) + size_line(static_cast<long long>(size)));
+    EXPECT_EQ(run.out, size_line(size) + size_line(size));
     EXPECT_EQ(read_bytes(folder / kAlba), stamped(pattern(size)));
     EXPECT_EQ(read_bytes(folder / kBrio), stamped(pattern(size)));
     EXPECT_EQ(read_bytes(folder / kInput), pattern(size));
@@ -81,8 +81,9 @@ TEST(Hdrmark, MissingInputIsReportedOncePerOutputCreatesNothingAndFails) {
   TempFolder folder;
   const ToolRun run = hdrmark(folder);
   EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.out, "can't open uboot file for read(u-boot.bin)\n"
-                     "can't open uboot file for read(u-boot.bin)\n");
+  EXPECT_EQ(run.out,
+            "can't open uboot file for read(u-boot.bin)\n"
+            "can't open uboot file for read(u-boot.bin)\n");
   EXPECT_TRUE(folder.names().empty());
 }
 
@@ -98,22 +99,23 @@ TEST(Hdrmark, InputThatIsNotARegularFileCannotBeOpened) {
     }
     const ToolRun run = hdrmark(folder);
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.out, "can't open uboot file for read(u-boot.bin)\n"
-                       "can't open uboot file for read(u-boot.bin)\n");
+    EXPECT_EQ(run.out,
+              "can't open uboot file for read(u-boot.bin)\n"
+              "can't open uboot file for read(u-boot.bin)\n");
     EXPECT_EQ(folder.names(), std::vector<std::string>{kInput});
   }
 }
 
 TEST(Hdrmark, InputTooShortForTheStampIsRefusedAndOutputsLeftAlone) {
-  for (const std::size_t size : {0, 1, 11}) {
+  for (const std::size_t size : {0UL, 1UL, 11UL}) {
     SCOPED_TRACE(size);
     TempFolder folder;
     write_bytes(folder / kInput, pattern(size));
     write_bytes(folder / kBrio, Bytes{'o', 'l', 'd'});
     const ToolRun run = hdrmark(folder);
     EXPECT_EQ(run.status, 1);
-    const std::string refusal = size_line(static_cast<long long>(size)) + "u-boot.bin is too small to stamp (" +
-                                std::to_string(size) + "B)\n";
+    const std::string refusal =
+        size_line(size) + "u-boot.bin is too small to stamp (" + std::to_string(size) + "B)\n";
     EXPECT_EQ(run.out, refusal + refusal);
     EXPECT_FALSE(fs::exists(folder / kAlba));
     EXPECT_EQ(read_bytes(folder / kBrio), (Bytes{'o', 'l', 'd'}));
@@ -129,7 +131,8 @@ TEST(Hdrmark, InputOfTwoGiBOrMoreIsRefusedWithoutWrappingItsSize) {
     write_sparse(folder / kInput, size);
     const ToolRun run = hdrmark(folder);
     EXPECT_EQ(run.status, 1);
-    const std::string refusal = "u-boot.bin is too large to stamp (" + std::to_string(size) + "B)\n";
+    const std::string refusal =
+        "u-boot.bin is too large to stamp (" + std::to_string(size) + "B)\n";
     EXPECT_EQ(run.out, refusal + refusal);
     EXPECT_EQ(folder.names(), std::vector<std::string>{kInput});
   }

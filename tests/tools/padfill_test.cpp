@@ -63,7 +63,7 @@ TEST(Padfill, MissingImageIsReportedAndNotCreated) {
 }
 
 TEST(Padfill, ShortImageIsZeroPaddedAndASecondRunWritesNothingMore) {
-  for (const std::size_t size : {0, 100}) {
+  for (const std::size_t size : {0UL, 100UL}) {
     SCOPED_TRACE(size);
     TempFolder folder;
     write_bytes(folder / kImage, pattern(size));
@@ -123,8 +123,10 @@ TEST(Padfill, ImageThatIsNotARegularFileCannotBeOpened) {
 TEST(Padfill, ReadOnlyImageIsReportedAndLeftUnchanged) {
   TempFolder folder;
   write_bytes(folder / kImage, pattern(100));
-  fs::permissions(folder / kImage, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-  fs::permissions(folder.work(), fs::perms::group_exec | fs::perms::others_exec, fs::perm_options::add);
+  fs::permissions(folder / kImage,
+                  fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  fs::permissions(folder.work(), fs::perms::group_exec | fs::perms::others_exec,
+                  fs::perm_options::add);
   const ToolRun run = padfill(folder, {.file_size_limit = std::nullopt, .unprivileged = true});
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(run.out, "can't open uboot file for read(u-boot.bin)\n");

@@ -4,11 +4,10 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -63,7 +62,8 @@ class TempFolder {
   // File names in work(), sorted.
   [[nodiscard]] std::vector<std::string> names() const {
     std::vector<std::string> found;
-    for (const auto& entry : fs::directory_iterator(work_)) found.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(work_))
+      found.push_back(entry.path().filename());
     std::ranges::sort(found);
     return found;
   }
@@ -80,7 +80,8 @@ inline Bytes read_bytes(const fs::path& path) {
 
 inline void write_bytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // A file of `size` bytes that occupies no disk: a hole from start to end.
@@ -129,8 +130,8 @@ inline ToolRun run_tool(const char* program, const TempFolder& folder, RunOption
       const rlimit limit{*options.file_size_limit, *options.file_size_limit};
       if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(125);
     }
-    if (drop_root && (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 ||
-                      ::setuid(kNobody) != 0)) {
+    if (drop_root &&
+        (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)) {
       ::_exit(125);
     }
     ::execv(path.c_str(), argv.data());
@@ -140,7 +141,8 @@ inline ToolRun run_tool(const char* program, const TempFolder& folder, RunOption
   ToolRun run;
   char chunk[4096];
   ssize_t n = 0;
-  while ((n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0) run.out.append(chunk, static_cast<std::size_t>(n));
+  while ((n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0)
+    run.out.append(chunk, static_cast<std::size_t>(n));
   ::close(pipe_fds[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
