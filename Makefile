@@ -7,11 +7,11 @@ gen = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(shell command -v ninja >/dev/n
 CMAKE_ARGS ?=
 
 # Debian packages the build and the tests need (the programs themselves need none of them).
-PACKAGES := cmake ninja-build g++ clang libgtest-dev libssl-dev python3 python3-cryptography \
+PACKAGES := cmake ninja-build g++ clang libgtest-dev libssl-dev libbenchmark-dev libclang-rt-14-dev python3 python3-cryptography \
             python3-cryptography-vectors
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps build test asan demo install clean format
+.PHONY: all deps build test asan demo bench fuzz install clean format
 
 all: build
 
@@ -43,6 +43,15 @@ asan: deps
 demo: build
 	@if [ -x $(BUILD)/cli/Tarnwick_V21 ]; then ./scripts/demo.sh $(BUILD); \
 	 else echo "The signing program is not built yet."; fi
+
+# Opt-in: benchmarks against OpenSSL, written up in docs/PERFORMANCE.md.
+bench: deps
+	./scripts/bench.sh
+
+# Opt-in: every libFuzzer harness for FUZZ_SECONDS each (clang, ASan + UBSan).
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh
 
 install: build
 	cmake --install $(BUILD)
