@@ -1,0 +1,147 @@
+#include "cli/dispatch.h"
+
+#include <array>
+#include <optional>
+
+#include "cli/build_info.h"
+#include "cli/commands.h"
+#include "cli/image_jobs.h"
+#include "cli/usage.h"
+#include "cli/working_buffers.h"
+
+namespace {
+
+enum class Action {
+  kMakerKeyPair,
+  kHelp,
+  kVersion,
+  kCustomerKeyPair,
+  kStage1,
+  kVerifyStage1,
+  kVerifyStage2,
+  kStage1WithBuildInfo,
+  kStage2,
+};
+
+struct Row {
+  int argc;
+  std::string_view keyword;  // compared with argv[argc - 1]
+  Action action;
+};
+
+// Rows are tried in this order; the first match wins.
+constexpr std::array<Row, 10> kRows = {{
+    {3, "-KEYGEN", Action::kMakerKeyPair},
+    {3, "-help", Action::kHelp},
+    {3, "-v", Action::kVersion},
+    {3, "-version", Action::kVersion},
+    {4, "-STAGE2_KEYGEN", Action::kCustomerKeyPair},
+    {5, "-STAGE1", Action::kStage1},
+    {5, "-VERIFY", Action::kVerifyStage1},
+    {5, "-STAGE2_VERIFY", Action::kVerifyStage2},
+    {6, "-P", Action::kStage1WithBuildInfo},
+    {6, "-STAGE2", Action::kStage2},
+}};
+
+std::optional<Action> find_action(const CommandSet& set, int argc, char** argv) {
+  if (argc < 3 || argc > 6) return std::nullopt;
+  const std::string_view last = argv[argc - 1];
+  for (const Row& row : kRows) {
+    if (row.argc != argc || row.keyword != last) continue;
+    if (row.action == Action::kStage1WithBuildInfo && set.stage1WithBuildInfo == nullptr) {
+      return std::nullopt;
+    }
+    return row.action;
+  }
+  return std::nullopt;
+}
+
+// A key-pair command that failed (generation, or any file not written in full) fails the
+// process; it has printed its own message.
+int generate_key_pair(const CommandSet& set, std::int32_t mode, const char* baseName) {
+  print_text(set.generatingLine);
+  return set.generateKeyPair(mode, baseName) == 0 ? 0 : -1;
+}
+
+int run(const CommandSet& set, Action action, char** argv) {
+  switch (action) {
+    case Action::kMakerKeyPair:
+      return generate_key_pair(set, kMakerMode, nullptr);
+    case Action::kHelp:
+      set.printUsage();
+      return 0;
+    case Action::kVersion:
+      print_text(kVersionLine);
+      return 0;
+    case Action::kCustomerKeyPair:
+      return generate_key_pair(set, kCustomerMode, argv[2]);
+    case Action::kStage1:
+      return set.stage1(argv[2], argv[3]);
+    case Action::kVerifyStage1:
+      return set.verifyStage1(argv[2], argv[3]);
+    case Action::kVerifyStage2:
+      return set.verifyStage2(argv[2], argv[3]);
+    case Action::kStage1WithBuildInfo:
+      return set.stage1WithBuildInfo(argv[2], argv[3]);
+    case Action::kStage2:
+      return set.stage2(argv[2], argv[3], argv[4]);
+  }
+  return -1;
+}
+
+}  // namespace
+
+int exit_status_for(int result) {
+  const bool lowByteZero = (static_cast<unsigned>(result) & 0xFFu) == 0;
+  return result != 0 && lowByteZero ? -1 : result;
+}
+
+int dispatch(const CommandSet& set, int argc, char** argv) {
+  print_banner(set.title);
+  const std::optional<Action> action = find_action(set, argc, argv);
+  if (!action) {
+    set.printUsage();
+    return -1;
+  }
+  return run(set, *action, argv);
+}
+
+const CommandSet kCommandSetV11 = {
+    kTitleV11,
+    "RSA 1024 bits key is generating...\n",
+    print_SB10_Usage,
+    sb10_Generate_KeyPair,
+    [](const char* source, const char* destination) {
+      return run_stage1_job(sb10_Generate_Stage1, sb10_Context, 0, source, destination);
+    },
+    nullptr,
+    sb10_Verify_Stage1,
+    [](const char* source, const char* destination, const char* keyFile) {
+      return run_stage2_job(sb10_Generate_Stage2, SignedStage2Image::kSignatureSizeV11, source,
+                            destination, keyFile);
+    },
+    sb10_Verify_Stage2,
+};
+
+const CommandSet kCommandSetV21 = {
+    kTitleV21,
+    "RSA 2048 bits key is generating...\n",
+    print_SB20_Usage,
+    sb20_Generate_KeyPair,
+    [](const char* source, const char* destination) {
+      return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination);
+    },
+    [](const char* source, const char* destination) {
+      return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context,
+                            BuildInfoBlock::kSize, source, destination);
+    },
+    sb20_Verify_Stage1,
+    [](const char* source, const char* destination, const char* keyFile) {
+      return run_stage2_job(sb20_Generate_Stage2, SignedStage2Image::kSignatureSizeV21, source,
+                            destination, keyFile);
+    },
+    sb20_Verify_Stage2,
+};
+
+int sb10_main(int argc, char** argv) { return dispatch(kCommandSetV11, argc, argv); }
+int sb20_main(int argc, char** argv) { return dispatch(kCommandSetV21, argc, argv); }

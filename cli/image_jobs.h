@@ -1,0 +1,36 @@
+// The dispatcher's side of the image commands: one heap buffer per command holding the image
+// and what is appended to it (context, build-information block, signature), and the output
+// file, written only when the command succeeded.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// Signed stage-2 image: the image, then the RSA-PSS signature over it; no header, no padding.
+struct SignedStage2Image {
+  static constexpr std::uint32_t kSignatureSizeV21 = 256;
+  static constexpr std::uint32_t kSignatureSizeV11 = 128;
+};
+
+using SecureStage1Fn = std::int32_t (*)(std::uint8_t* image, std::uint32_t length);
+using SignStage2Fn = std::int32_t (*)(const char* keyFile, std::uint8_t* image,
+                                      std::uint32_t length, std::uint8_t* signature,
+                                      std::uint32_t* signatureLen);
+
+// Reads source (L bytes) into a zeroed buffer of L + blockSize + context.size() bytes and calls
+// secure(buffer, L + blockSize). Only when that returns 0: copies `context` (read after the
+// call, when the command has finished it) to offset L + blockSize and writes the whole buffer
+// to destination. Returns secure's result, or -1 when the output could not be written.
+[[nodiscard]] std::int32_t run_stage1_job(SecureStage1Fn secure,
+                                          std::span<const std::uint8_t> context,
+                                          std::uint32_t blockSize, const char* source,
+                                          const char* destination);
+
+// Reads source (L bytes) into a zeroed buffer of L + signatureSize bytes and calls
+// sign(keyFile, buffer, L, buffer + L, &n) with n preset to signatureSize. Only when that
+// returns 0 with n == signatureSize: writes the L + signatureSize bytes to destination.
+// Returns sign's result; -1 when the signer reported another signature size or the output
+// could not be written.
+[[nodiscard]] std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize,
+                                          const char* source, const char* destination,
+                                          const char* keyFile);
