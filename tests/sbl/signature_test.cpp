@@ -1,0 +1,271 @@
+// Signature wrappers against OpenSSL's RSASSA-PSS: our signatures verify there, OpenSSL's
+// verify here, and every rejection destroys what it rejected.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "sbl/layout.h"
+#include "sbl/sbl.h"
+#include "tests/sbl/guarded.h"
+#include "tests/sbl/openssl_reference.h"
+#include "tests/sbl/test_keys.h"
+#include "tests/support/fixed_noise.h"
+
+namespace {
+
+using sbl::PublicKeyInfoV11;
+using sbl::PublicKeyInfoV21;
+
+const Bytes kMessage = [] {
+  Bytes m(1000);
+  for (std::size_t i = 0; i < m.size(); ++i) m[i] = static_cast<std::uint8_t>(i * 7 + 1);
+  return m;
+}();
+
+std::uint32_t size32(const Bytes& b) { return static_cast<std::uint32_t>(b.size()); }
+
+bool all_zero(std::span<const std::uint8_t> s) {
+  return std::all_of(s.begin(), s.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+// Key parts laid out by hand (not by our record generator): v2.1 with length fields, v1.1 as
+// modulus then exponent.
+Bytes key_part_v21(const TestKey& k) {
+  Bytes part(PublicKeyInfoV21::kKeyPartSize, 0);
+  const Bytes n = k.modulus_le();
+  const Bytes len = le_bytes({4 * k.digits}), four = le_bytes({4}), e = le_bytes({k.exponent});
+  std::copy(len.begin(), len.end(), part.begin() + PublicKeyInfoV21::kModulusLength);
+  std::copy(n.begin(), n.end(), part.begin() + PublicKeyInfoV21::kModulus);
+  std::copy(four.begin(), four.end(), part.begin() + PublicKeyInfoV21::kExponentLength);
+  std::copy(e.begin(), e.end(), part.begin() + PublicKeyInfoV21::kExponent);
+  return part;
+}
+
+Bytes key_part_v11(const TestKey& k) {
+  Bytes part = k.modulus_le();
+  const Bytes e = le_bytes({k.exponent});
+  part.insert(part.end(), e.begin(), e.end());
+  return part;
+}
+
+Bytes sign2(std::int32_t form, const Bytes& blob, const Bytes& message) {
+  Bytes sig(256, 0);
+  std::uint32_t sigLen = 0;
+  EXPECT_EQ(Generate_PSS_RSASignature2(form, blob.data(), size32(blob), message.data(),
+                                       size32(message), sig.data(), &sigLen),
+            0);
+  sig.resize(sigLen);
+  return sig;
+}
+
+TEST(SignatureWrappers, CrtSignatureOf2048BitKeyIs256BytesAndVerifiesInOpenSSL) {
+  const TestKey& k = key2048();
+  const Bytes blob = k.crt_blob();
+  const auto digest = ref::sha1(kMessage);
+  Guarded sig(256);
+  std::uint32_t sigLen = 0;
+  ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_CRT, blob.data(), size32(blob), digest.data(),
+                                      20, sig.data(), &sigLen),
+            0);
+  EXPECT_EQ(sigLen, 256u);
+  EXPECT_TRUE(sig.guards_intact());
+  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, digest, sig.span()));
+}
+
+TEST(SignatureWrappers, PlainSignatureOf1024BitKeyIs128BytesAndVerifiesInOpenSSL) {
+  const TestKey& k = key1024();
+  const Bytes blob = k.plain_blob();
+  const auto digest = ref::sha1(kMessage);
+  Guarded sig(128);
+  std::uint32_t sigLen = 0;
+  ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_PLAIN, blob.data(), size32(blob),
+                                      digest.data(), 20, sig.data(), &sigLen),
+            0);
+  EXPECT_EQ(sigLen, 128u);
+  EXPECT_TRUE(sig.guards_intact());
+  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 65537, digest, sig.span()));
+}
+
+TEST(SignatureWrappers, MessageFormsHashWithSha1AndRoundTrip) {
+  const TestKey& k2 = key2048();
+  Bytes sig = sign2(QIV_SBL_FORM_CRT, k2.crt_blob(), kMessage);
+  EXPECT_TRUE(ref::pss_verify(k2.modulus_le(), 3, ref::sha1(kMessage), sig));
+  const Bytes part2 = key_part_v21(k2);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part2.data(), size32(part2), kMessage.data(),
+                                     size32(kMessage), sig.data(), 256),
+            0);
+
+  const TestKey& k1 = key1024();
+  sig = sign2(QIV_SBL_FORM_PLAIN, k1.plain_blob(), kMessage);
+  EXPECT_TRUE(ref::pss_verify(k1.modulus_le(), 65537, ref::sha1(kMessage), sig));
+  const Bytes part1 = key_part_v11(k1);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part1.data(), size32(part1), kMessage.data(),
+                                     size32(kMessage), sig.data(), 128),
+            0);
+}
+
+TEST(SignatureWrappers, OpenSSLSignaturesVerifyForBothKeySizes) {
+  const auto digest = ref::sha1(kMessage);
+  {
+    const TestKey& k = key2048();
+    Bytes sig = openssl_pss_sign(k, digest);
+    Bytes d(digest.begin(), digest.end());
+    const Bytes part = key_part_v21(k);
+    EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 268, d.data(), 20, sig.data(), 256), 0);
+    EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                       sig.data(), 256),
+              0);
+  }
+  {
+    const TestKey& k = key1024();
+    Bytes sig = openssl_pss_sign(k, digest);
+    Bytes d(digest.begin(), digest.end());
+    const Bytes part = key_part_v11(k);
+    EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 132, d.data(), 20, sig.data(), 128), 0);
+  }
+}
+
+TEST(SignatureWrappers, ChangedMessageFailsAndClearsTheSignature) {
+  const TestKey& k = key2048();
+  Bytes sig = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
+  Bytes changed = kMessage;
+  changed[500] ^= 0x01;
+  const Bytes part = key_part_v21(k);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, changed.data(), size32(changed),
+                                     sig.data(), 256),
+            QIV_SBL_VERIFY_FAILED);
+  EXPECT_TRUE(all_zero(sig));
+}
+
+TEST(SignatureWrappers, FlippedSignatureBitFailsAndClearsSignatureAndDigest) {
+  const TestKey& k = key1024();
+  Bytes sig = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  sig[17] ^= 0x20;
+  const auto hash = ref::sha1(kMessage);
+  Bytes digest(hash.begin(), hash.end());
+  const Bytes part = key_part_v11(k);
+  EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 132, digest.data(), 20, sig.data(), 128),
+            QIV_SBL_VERIFY_FAILED);
+  EXPECT_TRUE(all_zero(sig));
+  EXPECT_TRUE(all_zero(digest));
+}
+
+TEST(SignatureWrappers, UnknownSignatureLengthsAreRejectedUntouched) {
+  const TestKey& k = key2048();
+  const Bytes part = key_part_v21(k);
+  const auto hash = ref::sha1(kMessage);
+  for (std::uint32_t len : {0u, 64u, 127u, 129u, 255u, 257u, 512u}) {
+    SCOPED_TRACE(len);
+    Bytes sig(512, 0x77);
+    Bytes digest(hash.begin(), hash.end());
+    EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 268, digest.data(), 20, sig.data(), len),
+              QIV_SBL_VERIFY_BAD_LENGTH);
+    EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                       sig.data(), len),
+              QIV_SBL_VERIFY_BAD_LENGTH);
+    EXPECT_EQ(sig, Bytes(512, 0x77));
+    EXPECT_TRUE(std::equal(digest.begin(), digest.end(), hash.begin()));
+  }
+}
+
+TEST(SignatureWrappers, ShortSignatureVerifiesAgainstRecordAndBareKey) {
+  const TestKey& k = key1024();
+  const Bytes sig = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  // A full v1.1 record (with some tag bytes after the key part) and the bare 132-byte key.
+  const Bytes record = [&] {
+    Bytes r = key_part_v11(k);
+    r.resize(PublicKeyInfoV11::kSize, 0xC4);
+    return r;
+  }();
+  const Bytes bare = key_part_v11(k);
+  for (const Bytes* key : {&record, &bare}) {
+    Bytes s = sig;
+    EXPECT_EQ(Verify_PSS_RSASignature2(key->data(), size32(*key), kMessage.data(),
+                                       size32(kMessage), s.data(), 128),
+              0);
+  }
+}
+
+TEST(SignatureWrappers, SignaturesOfOneDigestDifferAndBothVerify) {
+  const TestKey& k = key2048();
+  const Bytes a = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
+  const Bytes b = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
+  EXPECT_NE(a, b);
+  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), a));
+  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), b));
+}
+
+TEST(SignatureWrappers, FixedNoiseMakesSigningReproducible) {
+  const TestKey& k = key1024();
+  qiv_test_reset_random();
+  const Bytes a = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  qiv_test_reset_random();
+  const Bytes b = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  EXPECT_EQ(a, b);
+}
+
+// Verify_PSS_RSASignature2 takes k and the exponent size from a 256-byte signature's record;
+// out-of-range values are failed verifications, never reads past the 268-byte key part.
+TEST(SignatureWrappers, RecordLengthFieldsOutOfRangeFailVerification) {
+  const TestKey& k = key2048();
+  const Bytes good = key_part_v21(k);
+  const Bytes validSig = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
+  struct Case {
+    std::uint32_t offset, value;
+  };
+  for (const Case c : {Case{PublicKeyInfoV21::kModulusLength, 0},
+                       Case{PublicKeyInfoV21::kModulusLength, 20},     // k = 5
+                       Case{PublicKeyInfoV21::kModulusLength, 257},    // not whole digits
+                       Case{PublicKeyInfoV21::kModulusLength, 260},    // k = 65
+                       Case{PublicKeyInfoV21::kModulusLength, 0xFFFFFFFCu},
+                       Case{PublicKeyInfoV21::kExponentLength, 0},
+                       Case{PublicKeyInfoV21::kExponentLength, 8},
+                       Case{PublicKeyInfoV21::kExponentLength, 0x80000004u}}) {
+    SCOPED_TRACE(testing::Message() << c.offset << "=" << c.value);
+    Bytes part = good;  // exactly 268 bytes: the sanitizer sees any read beyond
+    const Bytes v = le_bytes({c.value});
+    std::copy(v.begin(), v.end(), part.begin() + c.offset);
+    Bytes sig = validSig;
+    EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                       sig.data(), 256),
+              QIV_SBL_VERIFY_FAILED);
+    EXPECT_TRUE(all_zero(sig));
+  }
+}
+
+// With the length fields in range, a v2.1-layout record of a 1024-bit key verifies the first
+// 128 bytes of a 256-byte signature: k comes from the record.
+TEST(SignatureWrappers, RecordModulusLengthSelectsDigitCount) {
+  const TestKey& k = key1024();
+  Bytes part(PublicKeyInfoV21::kKeyPartSize, 0);
+  const Bytes n = k.modulus_le(), len = le_bytes({128}), four = le_bytes({4}),
+              e = le_bytes({k.exponent});
+  std::copy(len.begin(), len.end(), part.begin() + PublicKeyInfoV21::kModulusLength);
+  std::copy(n.begin(), n.end(), part.begin() + PublicKeyInfoV21::kModulus);
+  std::copy(four.begin(), four.end(), part.begin() + PublicKeyInfoV21::kExponentLength);
+  std::copy(e.begin(), e.end(), part.begin() + PublicKeyInfoV21::kExponent);
+  Bytes sig = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  sig.resize(256, 0);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                     sig.data(), 256),
+            0);
+}
+
+TEST(SignatureWrappers, NullKeyOrSignatureIsAFailedVerification) {
+  const Bytes part = key_part_v21(key2048());
+  Bytes sig(256, 0x42);
+  Bytes digest(20, 0x24);
+  EXPECT_EQ(Verify_PSS_RSASignature(nullptr, 268, digest.data(), 20, sig.data(), 256),
+            QIV_SBL_VERIFY_FAILED);
+  EXPECT_TRUE(all_zero(sig));
+  EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 268, digest.data(), 20, nullptr, 256),
+            QIV_SBL_VERIFY_FAILED);
+  EXPECT_EQ(Verify_PSS_RSASignature2(nullptr, 268, kMessage.data(), size32(kMessage), sig.data(),
+                                     256),
+            QIV_SBL_VERIFY_FAILED);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                     nullptr, 128),
+            QIV_SBL_VERIFY_FAILED);
+}
+
+}  // namespace
