@@ -1,0 +1,258 @@
+// Key-pair commands: the maker's stage-1 key pair with the eFuse value devices will carry
+// ("-KEYGEN"), and a customer's stage-2 key pair named after a base name ("-STAGE2_KEYGEN").
+//
+// Every public key file carries a signature over its own key, made with the private key of the
+// same pair: the stage-1 commands check it before they embed a customer key (proof of
+// possession). Private key files are protected (key_protection.h) and created 0600.
+//
+// Once the key exists, every file is attempted in its fixed order even if an earlier one could
+// not be written; any failure fails the command after the last file.
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "cli/commands.h"
+#include "cli/files.h"
+#include "cli/key_file_names.h"
+#include "cli/key_files.h"
+#include "cli/key_protection.h"
+#include "cli/key_store.h"
+#include "cli/private_key_scope.h"
+#include "cli/usage.h"
+#include "cli/working_buffers.h"
+#include "rsa/rsa.h"
+#include "sbl/le.h"
+#include "sbl/sbl.h"
+#include "sbl/secret.h"
+
+namespace {
+
+constexpr std::string_view kFailed = "Key pair generation is failed.\n";
+constexpr std::string_view kNameTooLong = "Key file name is too long.\n";
+
+// The two key sizes of the system: RSA-2048 with e = 3, RSA-1024 with e = 65537.
+struct KeyShape {
+  std::uint32_t bits;
+  std::uint32_t exponent;
+};
+constexpr KeyShape kKeyV21 = {2048, 3};
+constexpr KeyShape kKeyV11 = {1024, 65537};
+
+struct CustomerFileNames {
+  std::string publicKey;
+  std::string privateKey;
+};
+
+// Both names, or nullopt when either would not fit kMaxFileNameBytes with its terminator. The
+// suffix is appended to the whole argument, so a base name with a folder part writes there.
+std::optional<CustomerFileNames> customer_file_names(const char* baseName,
+                                                     std::string_view publicSuffix,
+                                                     std::string_view privateSuffix) {
+  if (baseName == nullptr) return std::nullopt;
+  const std::size_t longest = std::max(publicSuffix.size(), privateSuffix.size());
+  const std::size_t baseLength = std::strlen(baseName);
+  if (baseLength + longest + 1 > kMaxFileNameBytes) return std::nullopt;
+  return CustomerFileNames{std::string(baseName).append(publicSuffix),
+                           std::string(baseName).append(privateSuffix)};
+}
+
+// Tracks the outputs of one command: each is attempted; the command fails if any failed.
+class Outputs {
+ public:
+  void file(const char* path, std::span<const std::uint8_t> bytes) {
+    ok_ = write_file(path, bytes.data(), static_cast<std::int32_t>(bytes.size())) == 0 && ok_;
+  }
+  // Protects the plaintext in place, then writes it 0600.
+  void private_key(const char* path, std::int32_t mode, std::span<std::uint8_t> plaintext) {
+    ok_ = write_private_key_file(path, mode, plaintext.data(),
+                                 static_cast<std::uint32_t>(plaintext.size())) == 0 &&
+          ok_;
+  }
+  [[nodiscard]] bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = true;
+};
+
+std::int32_t fail(std::int32_t rc) {
+  print_text(kFailed);
+  return rc;
+}
+
+std::int32_t generate_key(QIV_RSA_PRIVATE_KEY& key, KeyShape shape) {
+  key.e[0] = shape.exponent;
+  key.e_count = 1;
+  return QIV_RSA_KeyGen(&key, shape.bits);
+}
+
+std::uint32_t digits_of(std::uint32_t bits) { return bits / (8 * sbl::kDigitSize); }
+
+// Lays out the key's blob at the start of the cleared privateKey; false if it does not fit
+// the full-size layout of its form.
+bool put_blob(sbl::KeyForm form, const QIV_RSA_PRIVATE_KEY& key) {
+  std::fill(privateKey.begin(), privateKey.end(), std::uint8_t{0});
+  privateKeyLen = put_private_key_blob(form, key, privateKey);
+  return privateKeyLen != 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// v2.1
+
+// publicKey = signed public key file for the record in sb20_Context, self-signed with the blob
+// in privateKey.
+std::int32_t sign_sb20_public_key_file() {
+  using F = SignedPublicKeyFileV21;
+  std::fill(publicKey.begin(), publicKey.end(), std::uint8_t{0});
+  const auto file = std::span(publicKey).first<F::kSize>();
+  const auto record = std::span(sb20_Context)
+                          .subspan<sbl::ContextV21::kPublicKeyInfo, sbl::PublicKeyInfoV21::kSize>();
+  fill_sb20_signed_public_key_file(file, record);
+  std::uint32_t signatureLength = F::kSignatureSize;
+  const std::int32_t rc = Generate_PSS_RSASignature2(
+      QIV_SBL_FORM_CRT, privateKey.data(), privateKeyLen, file.data() + F::kRecord,
+      F::kRecordSize, file.data() + F::kSignature, &signatureLength);
+  if (rc != 0) return rc;
+  if (signatureLength != F::kSignatureSize) return kKeyFileRejected;
+  publicKeyLen = F::kSignature + signatureLength;
+  return 0;
+}
+
+// Key, record with eFuse value, blob and self-signed public key file, in the working buffers.
+std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
+  if (const std::int32_t rc = generate_key(key, kKeyV21); rc != 0) return rc;
+  sb20_eFuseDataLen = sbl::EFuseV21::kSize;
+  std::fill(sb20_eFuseData.begin(), sb20_eFuseData.end(), std::uint8_t{0});
+  const std::int32_t rc = Generate_SB20_PublicKeyInfo(
+      nullptr, 0, key.n, digits_of(kKeyV21.bits), key.e, 1, sb20_eFuseData.data(),
+      &sb20_eFuseDataLen, sb20_Context.data() + sbl::ContextV21::kPublicKeyInfo);
+  if (rc != 0) return rc;
+  if (!put_blob(sbl::KeyForm::kCrt, key)) return kKeyFileRejected;
+  return sign_sb20_public_key_file();
+}
+
+}  // namespace
+
+std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
+  std::optional<CustomerFileNames> names;
+  if (mode != kMakerMode) {
+    names = customer_file_names(baseName, kCustomerPublicSuffixV21, kCustomerPrivateSuffixV21);
+    if (!names) {
+      print_text(kNameTooLong);
+      return kKeyFileRejected;
+    }
+  }
+  const PrivateKeyScope secrets;
+  sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  if (const std::int32_t rc = make_sb20_pair(*key); rc != 0) return fail(rc);
+
+  // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
+  const auto privateFile = std::span(privateKey).first<ProtectedPrivateKeyFile::kSizeV21>();
+  const auto publicFile = std::span(publicKey).first(publicKeyLen);
+  Outputs out;
+  if (!names) {
+    out.file(kMakerEFuseV21, std::span(sb20_eFuseData).first(sb20_eFuseDataLen));
+    out.file(kMakerPublicKeyV21, publicFile);
+    out.private_key(kMakerPrivateKeyV21, kProtectionV21, privateFile);
+  } else {
+    // A customer pair has no eFuse value: its integrity key is random and kept by nobody.
+    out.file(names->publicKey.c_str(), publicFile);
+    out.private_key(names->privateKey.c_str(), kProtectionV21, privateFile);
+  }
+  return out.ok() ? 0 : fail(kKeyFileRejected);
+}
+
+// ---------------------------------------------------------------------------------------------
+// v1.1
+
+namespace {
+
+// Key, record with eFuse value and blob, in the working buffers.
+std::int32_t make_sb10_pair(QIV_RSA_PRIVATE_KEY& key) {
+  if (const std::int32_t rc = generate_key(key, kKeyV11); rc != 0) return rc;
+  sb10_eFuseDataLen = sbl::EFuseV11::kSize;
+  std::fill(sb10_eFuseData.begin(), sb10_eFuseData.end(), std::uint8_t{0});
+  const std::int32_t rc = Generate_SB10_PublicKeyInfo(
+      nullptr, 0, key.n, digits_of(kKeyV11.bits), key.e, 1, sb10_eFuseData.data(),
+      &sb10_eFuseDataLen, sb10_Context.data() + sbl::ContextV11::kPublicKeyInfo);
+  if (rc != 0) return rc;
+  return put_blob(sbl::KeyForm::kPlain, key) ? 0 : kKeyFileRejected;
+}
+
+std::span<const std::uint8_t, sbl::PublicKeyInfoV11::kSize> sb10_record() {
+  return std::span(sb10_Context)
+      .subspan<sbl::ContextV11::kPublicKeyInfo, sbl::PublicKeyInfoV11::kSize>();
+}
+
+// Signs message into signature with the plain-form blob in privateKey; 0 only for a signature
+// of exactly `expected` bytes.
+std::int32_t sign_plain(std::span<const std::uint8_t> message, std::uint8_t* signature,
+                        std::uint32_t expected) {
+  std::uint32_t signatureLength = expected;
+  const std::int32_t rc =
+      Generate_PSS_RSASignature2(QIV_SBL_FORM_PLAIN, privateKey.data(), privateKeyLen,
+                                 message.data(), static_cast<std::uint32_t>(message.size()),
+                                 signature, &signatureLength);
+  if (rc != 0) return rc;
+  return signatureLength == expected ? 0 : kKeyFileRejected;
+}
+
+// publicKeyInfo.dat, eFuseData.dat, privateKey.dat. The files are written even when the
+// self-signature failed, so a maker sees everything generated; the command still fails.
+std::int32_t write_sb10_maker_files() {
+  using F = MakerPublicKeyFileV11;
+  std::fill_n(publicKey.begin(), F::kSize, std::uint8_t{0});
+  publicKeyLen = F::kSize;
+  std::copy(sb10_record().begin(), sb10_record().end(), publicKey.begin() + F::kRecord);
+  const std::int32_t selfSigned =
+      sign_plain(std::span(publicKey).subspan(F::kRecord, F::kRecordSize),
+                 publicKey.data() + F::kSignature, F::kSignatureSize);
+
+  Outputs out;
+  out.file(kMakerPublicKeyV11, std::span(publicKey).first(publicKeyLen));
+  out.file(kMakerEFuseV11, std::span(sb10_eFuseData).first(sb10_eFuseDataLen));
+  // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
+  privateKeyLen = ProtectedPrivateKeyFile::kSizeV11;
+  out.private_key(kMakerPrivateKeyV11, kProtectionV11, std::span(privateKey).first(privateKeyLen));
+  if (selfSigned != 0) return fail(selfSigned);
+  return out.ok() ? 0 : fail(kKeyFileRejected);
+}
+
+// "<base>.spk" (the public key record, self-signed over its key data) and "<base>.prv" (the
+// private key record). Nothing is written when the self-signature fails.
+std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
+  using R = PublicKeyRecordV11;
+  const auto keyPart = sb10_record().first<sbl::PublicKeyInfoV11::kKeyPartSize>();
+  fill_sb10_public_record(sb10_pubkey_file, keyPart);
+  std::uint8_t* record = sb10_pubkey_file.data();
+  const std::int32_t rc = sign_plain(std::span(sb10_pubkey_file).subspan(R::kKeyData, R::kKeyDataSize),
+                                     record + R::kSignature, R::kSignatureSize);
+  if (rc != 0) return fail(rc);
+  sbl::store_le32(record + R::kSignatureLength, R::kSignatureSize);
+
+  Outputs out;
+  out.file(names.publicKey.c_str(), sb10_pubkey_file);
+  const auto blob = std::span(privateKey).first(privateKeyLen);
+  if (!fill_sb10_private_record(sb10_privkey_file, blob)) return fail(kKeyFileRejected);
+  out.private_key(names.privateKey.c_str(), kProtectionV11, sb10_privkey_file);
+  return out.ok() ? 0 : fail(kKeyFileRejected);
+}
+
+}  // namespace
+
+std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
+  std::optional<CustomerFileNames> names;
+  if (mode != kMakerMode) {
+    names = customer_file_names(baseName, kCustomerPublicSuffixV11, kCustomerPrivateSuffixV11);
+    if (!names) {
+      print_text(kNameTooLong);
+      return kKeyFileRejected;
+    }
+  }
+  const PrivateKeyScope secrets;
+  sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  if (const std::int32_t rc = make_sb10_pair(*key); rc != 0) return fail(rc);
+  return names ? write_sb10_customer_files(*names) : write_sb10_maker_files();
+}
