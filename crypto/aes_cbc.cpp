@@ -32,7 +32,8 @@ void encrypt_chained(const QIV_AES_KEY& key, const uint8_t* prev, const uint8_t*
   qiv_AES_Encrypt(&key, out);
 }
 
-// Blocks must be processed in the order the round keys were prepared for.
+// Without its schedule a direction would run the rounds on zeroed round keys and report
+// success, so every streaming call checks for it, not only the init calls.
 std::int32_t check_direction_key(const QIV_AES_CTX& ctx, uint32_t bit) {
   if ((ctx.flags & bit) != 0) return QIV_SUCCESS;
   return bit == QIV_AES_HAS_ENC_KEY ? QIV_ERR_NO_ENC_KEY : QIV_ERR_NO_DEC_KEY;

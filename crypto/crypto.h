@@ -120,21 +120,41 @@ struct QIV_AES_CTX {
   std::uint32_t reserved;
 };
 
+// Clears the context unless QIV_AES_KEEP, then loads what is given (a null pointer or zero
+// length skips that item). QIV_ERR_NULL_PTR, QIV_ERR_KEY_LENGTH, QIV_ERR_IV_LENGTH; on failure
+// the context keeps what the earlier steps loaded. Loading an encryption-only key drops any
+// kept decryption schedule.
 std::int32_t QIV_AES_SetInfo(QIV_AES_CTX* ctx, std::uint32_t flags, const std::uint8_t* key,
                              std::uint32_t keyLen, const std::uint8_t* iv, std::uint32_t ivLen,
                              std::uint32_t padding, std::uint32_t reserved);
+// chain = IV, count = 0. QIV_ERR_NULL_PTR, QIV_ERR_NO_ENC_KEY / QIV_ERR_NO_DEC_KEY, QIV_ERR_NO_IV.
 std::int32_t QIV_AES_CBC_EncInit(QIV_AES_CTX* ctx);
 std::int32_t QIV_AES_CBC_DecInit(QIV_AES_CTX* ctx);
-// *outlen: capacity on entry (0 = unchecked), bytes written on return. `out` must differ from
-// `in` for encryption and be `in` for decryption (decryption works in place).
+// *outlen: capacity on entry (0 = unchecked), bytes written on return. A rejected update leaves
+// the context unchanged; after QIV_ERR_OUT_TOO_SMALL *outlen holds count + n (encryption) or n
+// (decryption).
+// Encryption: `out` must not overlap `in` (QIV_ERR_BUFFER_ALIAS); 0 to 15 bytes stay buffered.
+// Decryption: one update per message, in place (`out` == `in`, else QIV_ERR_BUFFER_ALIAS); the
+// last 1 to 16 bytes are held back for the final call (a second update: QIV_ERR_SEQUENCE).
+// Every call also returns QIV_ERR_NULL_PTR, or QIV_ERR_NO_ENC_KEY / QIV_ERR_NO_DEC_KEY when its
+// direction has no round keys.
 std::int32_t QIV_AES_CBC_EncUpdate(QIV_AES_CTX* ctx, const std::uint8_t* in, std::uint32_t n,
                                    std::uint8_t* out, std::uint32_t* outlen);
 std::int32_t QIV_AES_CBC_DecUpdate(QIV_AES_CTX* ctx, const std::uint8_t* in, std::uint32_t n,
                                    std::uint8_t* out, std::uint32_t* outlen);
+// Pads and encrypts the buffered bytes into `out` (16 bytes of room). Writes nothing, and leaves
+// *outlen as it was, when there is nothing buffered and no padding. QIV_ERR_NOT_BLOCK_ALIGNED,
+// QIV_ERR_BAD_PARAM (padding type), QIV_ERR_SEQUENCE, QIV_ERR_OUT_TOO_SMALL.
 std::int32_t QIV_AES_CBC_EncFinal(QIV_AES_CTX* ctx, std::uint8_t* out, std::uint32_t* outlen);
+// Decrypts the held-back block, strips its padding and writes the rest to `out` (callers pass
+// the position right after the update's output). Writes nothing, and leaves *outlen as it was,
+// when nothing is held back. QIV_ERR_LAST_BLOCK, QIV_ERR_BAD_PADDING, QIV_ERR_BAD_PARAM,
+// QIV_ERR_OUT_TOO_SMALL.
 std::int32_t QIV_AES_CBC_DecFinal(QIV_AES_CTX* ctx, std::uint8_t* out, std::uint32_t* outlen);
 
-// Pad length (0..size) on success, or a negative result code.
+// Pad length (0..size) on success, or a negative result code: a value above 16 read as unsigned
+// is an error. SetPadding: QIV_ERR_NOT_BLOCK_ALIGNED (no padding, k != 0), QIV_ERR_BAD_PARAM
+// (unknown type, or k >= size for PKCS #7). CheckPadding: QIV_ERR_BAD_PADDING, QIV_ERR_BAD_PARAM.
 std::int32_t qiv_SetPadding(std::uint8_t* buf, std::uint32_t k, std::uint32_t size,
                             std::uint32_t type);
 std::int32_t qiv_CheckPadding(const std::uint8_t* buf, std::uint32_t size, std::uint32_t type);
