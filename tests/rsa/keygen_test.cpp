@@ -1,0 +1,157 @@
+// Key generation checked with OpenSSL's BIGNUM: primes, sizes, the exponents and CRT values,
+// reproducibility on the fixed noise, and requests that must be refused untouched.
+#include <openssl/bn.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "crypto/crypto.h"
+#include "rsa/rsa.h"
+#include "tests/rsa/reference.h"
+#include "tests/support/fixed_noise.h"
+
+namespace {
+
+using qiv::test::Bn;
+using qiv::test::Bytes;
+
+struct KeyShape {
+  std::uint32_t bits;
+  std::uint32_t e;  // 0: random exponent
+  int keys;
+  int keys_sanitized;
+};
+
+QIV_RSA_PRIVATE_KEY generate(std::uint32_t bits, std::uint32_t e) {
+  QIV_RSA_PRIVATE_KEY key{};
+  key.e[0] = e;
+  key.e_count = e == 0 ? 0 : 1;
+  EXPECT_EQ(QIV_RSA_KeyGen(&key, bits), QIV_SUCCESS);
+  return key;
+}
+
+// Every property a key of this shape must have, each computed independently by OpenSSL.
+void expect_consistent(const QIV_RSA_PRIVATE_KEY& key, std::uint32_t bits, std::uint32_t e) {
+  const std::uint32_t k = bits / 32, h = k / 2;
+  EXPECT_EQ(key.n_count, k);
+  EXPECT_EQ(key.d_count, k);
+  EXPECT_EQ(key.e_count, e == 0 ? k : 1u);
+  for (const std::uint32_t count : {key.p_count, key.q_count, key.dP_count, key.dQ_count,
+                                    key.qInv_count}) {
+    EXPECT_EQ(count, h);
+  }
+  EXPECT_GE(key.p[h - 1], key.q[h - 1]) << "p's top digit below q's";
+  EXPECT_NE(key.q[h - 1] & 0x80000000u, 0u);
+
+  BN_CTX* ctx = BN_CTX_new();
+  const Bn n = qiv::test::to_bn(key.n, k), p = qiv::test::to_bn(key.p, h),
+           q = qiv::test::to_bn(key.q, h), d = qiv::test::to_bn(key.d, k),
+           bn_e = qiv::test::to_bn(key.e, key.e_count);
+  EXPECT_EQ(BN_check_prime(p.get(), ctx, nullptr), 1);
+  EXPECT_EQ(BN_check_prime(q.get(), ctx, nullptr), 1);
+  EXPECT_GT(BN_cmp(p.get(), q.get()), 0);
+
+  Bn t(BN_new()), u(BN_new()), p1(BN_dup(p.get())), q1(BN_dup(q.get())), phi(BN_new());
+  BN_mul(t.get(), p.get(), q.get(), ctx);
+  EXPECT_EQ(BN_cmp(t.get(), n.get()), 0) << "n = p q";
+  EXPECT_EQ(BN_num_bits(n.get()), static_cast<int>(bits));
+  if (e != 0) {
+    EXPECT_NE(BN_mod_word(p.get(), e), 1u);
+    EXPECT_NE(BN_mod_word(q.get(), e), 1u);
+  }
+  BN_sub_word(p1.get(), 1);
+  BN_sub_word(q1.get(), 1);
+  BN_mul(phi.get(), p1.get(), q1.get(), ctx);
+  BN_mod_mul(t.get(), bn_e.get(), d.get(), phi.get(), ctx);
+  EXPECT_TRUE(BN_is_one(t.get())) << "e d = 1 mod (p-1)(q-1)";
+  EXPECT_LT(BN_cmp(d.get(), phi.get()), 0);
+  BN_mod(t.get(), d.get(), p1.get(), ctx);
+  EXPECT_EQ(BN_cmp(t.get(), qiv::test::to_bn(key.dP, h).get()), 0) << "dP";
+  BN_mod(t.get(), d.get(), q1.get(), ctx);
+  EXPECT_EQ(BN_cmp(t.get(), qiv::test::to_bn(key.dQ, h).get()), 0) << "dQ";
+  BN_mod_mul(u.get(), q.get(), qiv::test::to_bn(key.qInv, h).get(), p.get(), ctx);
+  EXPECT_TRUE(BN_is_one(u.get())) << "q qInv = 1 mod p";
+  EXPECT_LT(BN_cmp(qiv::test::to_bn(key.qInv, h).get(), p.get()), 0);
+  BN_CTX_free(ctx);
+}
+
+class KeyGen : public ::testing::TestWithParam<KeyShape> {};
+
+TEST_P(KeyGen, KeysAreConsistentAndSignForOpenSsl) {
+  const KeyShape shape = GetParam();
+  for (int i = 0; i < qiv::test::scaled(shape.keys, shape.keys_sanitized); ++i) {
+    SCOPED_TRACE("key " + std::to_string(i));
+    const QIV_RSA_PRIVATE_KEY key = generate(shape.bits, shape.e);
+    expect_consistent(key, shape.bits, shape.e);
+    if (shape.bits < 512) continue;  // below OpenSSL's smallest RSA key
+    const Bytes digest = qiv::test::sha1({static_cast<std::uint8_t>(i)});
+    std::uint32_t sig[64], digits = 0;
+    QIV_RSA_PSS_SignCRT(&digits, sig, &key, 20, digest.data(), 20);
+    EXPECT_TRUE(qiv::test::openssl_pss_verify(qiv::test::to_pkey(key, false).get(), digest,
+                                              qiv::test::be_from_digits(sig, digits), 20));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, KeyGen,
+    ::testing::Values(KeyShape{1024, 65537, 10, 2}, KeyShape{2048, 3, 10, 1},
+                      KeyShape{128, 3, 4, 2}, KeyShape{192, 65537, 4, 2},
+                      KeyShape{512, 0, 3, 1}),
+    [](const auto& shape) {
+      return "Rsa" + std::to_string(shape.param.bits) + "E" + std::to_string(shape.param.e);
+    });
+
+TEST(KeyGenDraws, FixedNoiseGivesTheSameKeyTwice) {
+  qiv_test_reset_random();
+  const QIV_RSA_PRIVATE_KEY first = generate(1024, 65537);
+  qiv_test_reset_random();
+  const QIV_RSA_PRIVATE_KEY second = generate(1024, 65537);
+  const QIV_RSA_PRIVATE_KEY third = generate(1024, 65537);
+  EXPECT_EQ(0, std::memcmp(&first, &second, sizeof first));
+  EXPECT_NE(0, std::memcmp(&second, &third, sizeof first));
+}
+
+TEST(KeyGenRefusal, BadSizesAndUnusableExponentsLeaveRecordAndGeneratorUntouched) {
+  struct Case {
+    std::uint32_t bits, e0, e_count;
+  };
+  const Case cases[] = {
+      {1000, 3, 1},     // not a multiple of 32
+      {96, 3, 1},       // a multiple of 32 but not of 64: n would lack its top digit
+      {0, 3, 1},    {64, 3, 1},  // primes of one digit or less
+      {2112, 3, 1}, {4096, 3, 1},  // beyond the 64-digit inverse and signature buffers
+      {1024, 4, 1},     // even e
+      {1024, 1, 1},     // e = 1
+      {1024, 0, 1},     // e = 0
+      {1024, 3, 33},    // e wider than the modulus
+  };
+  for (const Case& c : cases) {
+    QIV_RSA_PRIVATE_KEY key;
+    std::memset(&key, 0xA5, sizeof key);
+    key.e[0] = c.e0;
+    for (std::uint32_t i = 1; i < 66; ++i) key.e[i] = 0;
+    key.e_count = c.e_count;
+    QIV_RSA_PRIVATE_KEY before;
+    std::memcpy(&before, &key, sizeof key);
+    qiv_test_reset_random();
+    EXPECT_EQ(QIV_RSA_KeyGen(&key, c.bits), QIV_ERR_BAD_PARAM) << c.bits << " e " << c.e0;
+    EXPECT_EQ(0, std::memcmp(&key, &before, sizeof key)) << c.bits << " e " << c.e0;
+    const Bytes after = qiv::test::next_generator_bytes();
+    EXPECT_EQ(after, qiv::test::generator_after(0, 0));
+  }
+  EXPECT_EQ(QIV_RSA_KeyGen(nullptr, 1024), QIV_ERR_BAD_PARAM);
+}
+
+TEST(KeyGenRefusal, PresetExponentAbovePhiFailsAndLeavesTheRecordUntouched) {
+  QIV_RSA_PRIVATE_KEY key{};
+  std::memset(key.e, 0xFF, 8 * sizeof key.e[0]);  // 2^256 - 1 > (p-1)(q-1) for any 256-bit n
+  key.e_count = 8;
+  QIV_RSA_PRIVATE_KEY before;
+  std::memcpy(&before, &key, sizeof key);
+  EXPECT_EQ(QIV_RSA_KeyGen(&key, 256), QIV_ERR_FAIL);
+  EXPECT_EQ(0, std::memcmp(&key, &before, sizeof key));
+}
+
+}  // namespace
