@@ -58,8 +58,14 @@ bool is_one(const std::uint32_t* a, std::uint32_t n) {
 
 bool is_zero(const Record& r) { return r.top == 0 && r.value[0] == 0; }
 
-bool at_least(const Record& x, const Record& y, std::uint32_t n) {
-  return qiv_bn_cmp(x.value, n, y.value, n) >= 0;
+// Value digits above a record's top index are zero, so value arithmetic stops there. D's top
+// index may lag behind its shrinking value until the step's end trims it; it never lies below.
+std::uint32_t span(const Record& x, const Record& y) {
+  return (x.top > y.top ? x.top : y.top) + 1;
+}
+
+bool at_least(const Record& x, const Record& y) {
+  return qiv_bn_cmp(x.value, span(x, y), y.value, span(x, y)) >= 0;
 }
 
 // K -= q*K' modulo 2^(32(n+1)): the low digits by multiply-subtract, whose borrow digit c moves
@@ -71,7 +77,7 @@ void cofactor_sub_mul(std::uint32_t* k, const std::uint32_t* k2, std::uint32_t q
 }
 
 void subtract_once(Record& d, const Record& s, std::uint32_t n) {
-  qiv_bn_Sub(d.value, d.value, n, s.value, n);
+  qiv_bn_Sub(d.value, d.value, span(d, s), s.value, span(d, s));
   qiv_bn_Sub(d.cofactor, d.cofactor, n + 1, s.cofactor, n + 1);
 }
 
@@ -125,13 +131,13 @@ void reduce(Record& d, Record& s, std::uint32_t n, Workspace& ws) {
     }
     if (*q < 4) {
       do subtract_once(d, s, n);
-      while (at_least(d, s, n));
+      while (at_least(d, s));
       return;
     }
-    qiv_bn_MulSub(d.value, n, s.value, n, *q);
+    qiv_bn_MulSub(d.value, span(d, s), s.value, span(d, s), *q);
     cofactor_sub_mul(d.cofactor, s.cofactor, *q, n);
-    for (int k = 0; k < kMaxCorrections && at_least(d, s, n); ++k) subtract_once(d, s, n);
-    if (!at_least(d, s, n)) return;
+    for (int k = 0; k < kMaxCorrections && at_least(d, s); ++k) subtract_once(d, s, n);
+    if (!at_least(d, s)) return;
     d.top = trim(d.value, d.top);
   }
 }
@@ -213,6 +219,12 @@ std::int32_t qiv_bn_Euclid(std::uint32_t* dst, const std::uint32_t* a, const std
     // A zero remainder while the divisor still spans several digits: that divisor is a
     // multi-digit gcd.
     if (is_zero(*s)) return fail(dst, d->value[0], n);
+    // A remainder of 1 left by a multi-digit divisor is the answer already; reducing by it would
+    // leave 0 and report gcd 1 as a failure.
+    if (s->top == 0 && s->value[0] == 1) {
+      write_success(dst, s->cofactor, m, n);
+      return QIV_SUCCESS;
+    }
     reduce(*d, *s, n, ws);
     d->top = trim(d->value, d->top);
     if (s->top == 0) return single_digit_phase(dst, m, n, s->value[0], s, d->value[0], d);

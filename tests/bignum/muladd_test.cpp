@@ -1,0 +1,75 @@
+// Multiply-accumulate by one digit: acc + a*d = acc' + ret * 2^(32 nAcc) and
+// acc - a*d = acc' - ret * 2^(32 nAcc), whether a spans acc or is shorter.
+#include <cstdint>
+
+#include "bignum/bignum.h"
+#include "tests/bignum/reference.h"
+
+namespace {
+
+using bntest::Digits;
+
+TEST(MulAdd, FullLengthReturnsTheWholeCarryDigit) {
+  std::uint32_t acc = 0xFFFFFFFFu;
+  const std::uint32_t a = 0xFFFFFFFFu;
+  EXPECT_EQ(qiv_bn_MulAdd(&acc, 1, &a, 1, 0xFFFFFFFFu), 0xFFFFFFFFu);
+  EXPECT_EQ(acc, 0u);
+}
+
+TEST(MulAdd, EmptyMultiplicandChangesNothing) {
+  std::uint32_t acc[2] = {7, 8};
+  EXPECT_EQ(qiv_bn_MulAdd(acc, 2, nullptr, 0, 5), 0u);
+  EXPECT_EQ(qiv_bn_MulSub(acc, 2, nullptr, 0, 5), 0u);
+  EXPECT_EQ(Digits(acc, acc + 2), (Digits{7, 8}));
+}
+
+TEST(MulAdd, RippleStopsAtTheFirstDigitThatAbsorbsIt) {
+  const std::uint32_t a = 1;
+  std::uint32_t acc[4] = {0xFFFFFFFFu, 0xFFFFFFFFu, 5, 0xFFFFFFFFu};
+  EXPECT_EQ(qiv_bn_MulAdd(acc, 4, &a, 1, 1), 0u);
+  EXPECT_EQ(Digits(acc, acc + 4), (Digits{0, 0, 6, 0xFFFFFFFFu}));
+  EXPECT_EQ(qiv_bn_MulSub(acc, 4, &a, 1, 1), 0u);
+  EXPECT_EQ(Digits(acc, acc + 4), (Digits{0xFFFFFFFFu, 0xFFFFFFFFu, 5, 0xFFFFFFFFu}));
+  std::uint32_t top[3] = {0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu};
+  EXPECT_EQ(qiv_bn_MulAdd(top, 3, &a, 1, 1), 1u);
+  EXPECT_EQ(qiv_bn_MulSub(top, 3, &a, 1, 1), 1u);
+}
+
+TEST(MulAdd, MultiplicandLongerThanAccumulatorWritesOnlyTheAccumulator) {
+  const std::uint32_t a[3] = {2, 3, 4};
+  std::uint32_t acc[3] = {1, 1, 0xA5A5A5A5u};
+  EXPECT_EQ(qiv_bn_MulAdd(acc, 2, a, 3, 1), 0u);
+  EXPECT_EQ(Digits(acc, acc + 3), (Digits{3, 4, 0xA5A5A5A5u}));
+  EXPECT_EQ(qiv_bn_MulSub(acc, 2, a, 3, 1), 0u);
+  EXPECT_EQ(Digits(acc, acc + 3), (Digits{1, 1, 0xA5A5A5A5u}));
+}
+
+TEST(MulAdd, MatchOpenSsl) {
+  bntest::Gen gen(501);
+  for (int i = 0; i < bntest::cases(10000); ++i) {
+    const std::uint32_t nAcc = gen.between(1, 66), na = gen.between(0, nAcc);
+    const Digits acc = gen.number(nAcc), a = gen.number(na);
+    const std::uint32_t d = i % 3 == 0 ? 0xFFFFFFFFu : gen.digit();
+    const auto prod = bntest::bn(a), expected = bntest::bn_new(), got = bntest::bn_new();
+    const auto shift = bntest::bn_new();
+    BN_mul_word(prod.get(), d);
+    BN_lshift(shift.get(), BN_value_one(), static_cast<int>(32 * nAcc));
+
+    Digits sum = acc;
+    const std::uint32_t carry = qiv_bn_MulAdd(sum.data(), nAcc, a.data(), na, d);
+    BN_add(expected.get(), bntest::bn(acc).get(), prod.get());
+    BN_mul_word(shift.get(), carry);
+    BN_add(got.get(), bntest::bn(sum).get(), shift.get());
+    ASSERT_EQ(BN_cmp(got.get(), expected.get()), 0) << gen.where(i);
+
+    Digits diff = acc;
+    const std::uint32_t borrow = qiv_bn_MulSub(diff.data(), nAcc, a.data(), na, d);
+    BN_lshift(shift.get(), BN_value_one(), static_cast<int>(32 * nAcc));
+    BN_mul_word(shift.get(), borrow);
+    BN_sub(expected.get(), bntest::bn(acc).get(), prod.get());
+    BN_sub(got.get(), bntest::bn(diff).get(), shift.get());
+    ASSERT_EQ(BN_cmp(got.get(), expected.get()), 0) << gen.where(i);
+  }
+}
+
+}  // namespace
