@@ -29,7 +29,7 @@ constexpr std::uint32_t kAesFlags = QIV_AES_ENCRYPT | QIV_AES_ENC_DEC;
 class Scratch {
  public:
   explicit Scratch(std::uint32_t size)
-      : size_(size), bytes_(new(std::nothrow) std::uint8_t[size == 0 ? 1 : size]) {}
+      : size_(size), bytes_(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]) {}
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
   ~Scratch() {
@@ -43,16 +43,16 @@ class Scratch {
   std::unique_ptr<std::uint8_t[]> bytes_;
 };
 
-std::int32_t derive(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
-                    const std::uint8_t* context, AesKey& key, Iv& iv) {
+std::int32_t derive(const std::uint8_t* eFuse, std::uint32_t eFuseLen, const std::uint8_t* context,
+                    AesKey& key, Iv& iv) {
   constexpr std::uint32_t keyLen = kAesKeySize;
   constexpr std::uint32_t ivLen = kIvSize;
   return Make_AES_Param(eFuse, eFuseLen, context, key.data(), &keyLen, iv.data(), &ivLen);
 }
 
 std::int32_t set_up(QIV_AES_CTX* aes, const AesKey& key, const Iv& iv) {
-  return QIV_AES_SetInfo(aes, kAesFlags, key.data(), kAesKeySize, iv.data(), kIvSize,
-                         QIV_PAD_NONE, 0);
+  return QIV_AES_SetInfo(aes, kAesFlags, key.data(), kAesKeySize, iv.data(), kIvSize, QIV_PAD_NONE,
+                         0);
 }
 
 // CBC decryption of n bytes in place, from the stored IV. The update holds back the last block;
@@ -97,8 +97,7 @@ std::int32_t Make_AES_Param(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
 }
 
 std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
-                          const std::uint8_t* context, std::uint8_t* code,
-                          std::uint32_t codeLen) {
+                          const std::uint8_t* context, std::uint8_t* code, std::uint32_t codeLen) {
   sbl::Wiped<AesKey> key;
   Iv iv{};
   if (const std::int32_t rc = derive(eFuse, eFuseLen, context, *key, iv); rc != 0) return rc;
@@ -135,8 +134,7 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
 }
 
 std::int32_t Decrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
-                          const std::uint8_t* context, std::uint8_t* code,
-                          std::uint32_t codeLen) {
+                          const std::uint8_t* context, std::uint8_t* code, std::uint32_t codeLen) {
   sbl::Wiped<AesKey> key;
   Iv iv{};
   if (const std::int32_t rc = derive(eFuse, eFuseLen, context, *key, iv); rc != 0) return rc;

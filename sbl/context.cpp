@@ -135,8 +135,8 @@ std::int32_t generate(const ContextFormat& f, const std::uint8_t* blob, std::uin
   // fit (v1.1) or a context no check accepts (v2.1), so only the exact size is taken.
   Signature signature{};
   std::uint32_t signatureLen = 0;
-  if (Generate_PSS_RSASignature(f.signatureForm, blob, blobLen, digest.data(),
-                                QIV_SHA1_DIGEST_LEN, signature.data(), &signatureLen) != 0 ||
+  if (Generate_PSS_RSASignature(f.signatureForm, blob, blobLen, digest.data(), QIV_SHA1_DIGEST_LEN,
+                                signature.data(), &signatureLen) != 0 ||
       signatureLen != f.signatureSize) {
     return QIV_SBL_CTX_GEN_SIGN_FAILED;
   }
@@ -199,6 +199,10 @@ std::int32_t Check_SB10_Context(const std::uint8_t* eFuse, std::uint32_t eFuseLe
   return check(kV11, eFuse, eFuseLen, context, image, imageLen);
 }
 
-void save_SB20_FuncPtr(std::uint8_t* table) { save_slot_numbers(table, sbl::kServiceSlotsV21); }
+void save_SB20_FuncPtr(std::uint8_t* table) {
+  save_slot_numbers(table, sbl::kServiceSlotsV21);
+}
 
-void save_SB10_FuncPtr(std::uint8_t* table) { save_slot_numbers(table, sbl::kServiceSlotsV11); }
+void save_SB10_FuncPtr(std::uint8_t* table) {
+  save_slot_numbers(table, sbl::kServiceSlotsV11);
+}

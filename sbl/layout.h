@@ -22,13 +22,13 @@ inline constexpr std::uint32_t kDigitSize = 4;
 // the integrity tag covers, that a context embeds as a next-stage key and that the code IV is
 // derived from.
 struct PublicKeyInfoV21 {
-  static constexpr std::uint32_t kModulusLength = 0;    // u32: 4 x modulus digit count
-  static constexpr std::uint32_t kModulus = 4;          // 64 digits
+  static constexpr std::uint32_t kModulusLength = 0;  // u32: 4 x modulus digit count
+  static constexpr std::uint32_t kModulus = 4;        // 64 digits
   static constexpr std::uint32_t kModulusSize = 256;
-  static constexpr std::uint32_t kExponentLength = 260; // u32: 4 x exponent digit count (4)
-  static constexpr std::uint32_t kExponent = 264;       // one digit
+  static constexpr std::uint32_t kExponentLength = 260;  // u32: 4 x exponent digit count (4)
+  static constexpr std::uint32_t kExponent = 264;        // one digit
   static constexpr std::uint32_t kExponentSize = 4;
-  static constexpr std::uint32_t kTag = 268;            // HMAC-SHA1 over the key part
+  static constexpr std::uint32_t kTag = 268;  // HMAC-SHA1 over the key part
   static constexpr std::uint32_t kTagSize = 20;
   static constexpr std::uint32_t kKeyPartSize = 268;
   static constexpr std::uint32_t kSize = 288;
@@ -107,7 +107,7 @@ struct ContextV21 {
   static constexpr std::uint32_t kSignatureLength = 268;  // u32, must be 256
   static constexpr std::uint32_t kSignature = 272;        // 64 digits
   static constexpr std::uint32_t kSignatureSize = 256;
-  static constexpr std::uint32_t kPublicKeyInfo = 528;    // stage-1 record, v2.1 layout
+  static constexpr std::uint32_t kPublicKeyInfo = 528;  // stage-1 record, v2.1 layout
   static constexpr std::uint32_t kPublicKeyInfoSize = PublicKeyInfoV21::kSize;  // 288
   static constexpr std::uint32_t kServiceTable = 816;
   static constexpr std::uint32_t kServiceTableSize = kServiceSlotsV21 * kServiceSlotSize;  // 96
@@ -131,7 +131,7 @@ struct ContextV21 {
 struct ContextV11 {
   static constexpr std::uint32_t kNextStageKey = 0;  // modulus (128) then exponent (4)
   static constexpr std::uint32_t kNextStageKeySize = PublicKeyInfoV11::kKeyPartSize;  // 132
-  static constexpr std::uint32_t kSignature = 132;  // 32 digits
+  static constexpr std::uint32_t kSignature = 132;                                    // 32 digits
   static constexpr std::uint32_t kSignatureSize = 128;
   static constexpr std::uint32_t kPublicKeyInfo = 260;  // stage-1 record, v1.1 layout
   static constexpr std::uint32_t kPublicKeyInfoSize = PublicKeyInfoV11::kSize;  // 152
@@ -162,10 +162,9 @@ struct PrivateKeyBlob {
   static constexpr std::uint32_t kPlainComponentsUsed = 2;
 
   // Byte lengths of the components of a full-size key, as the key generator makes them.
-  static constexpr std::array<std::uint32_t, 8> kCrtFullSizes = {256, 4, 256, 128,
+  static constexpr std::array<std::uint32_t, 8> kCrtFullSizes = {256, 4,   256, 128,
                                                                  128, 128, 128, 128};
-  static constexpr std::array<std::uint32_t, 7> kPlainFullSizes = {128, 128, 64, 64,
-                                                                   64,  64,  64};
+  static constexpr std::array<std::uint32_t, 7> kPlainFullSizes = {128, 128, 64, 64, 64, 64, 64};
   static constexpr std::uint32_t kCrtFullSize = 1188;   // v2.1 (RSA-2048, e = 3)
   static constexpr std::uint32_t kPlainFullSize = 604;  // v1.1 (RSA-1024, plain form)
 

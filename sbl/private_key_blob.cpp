@@ -23,8 +23,8 @@ constexpr Field field(std::uint32_t (&digits)[N], std::uint32_t& count) {
 }
 
 std::array<Field, 8> crt_fields(QIV_RSA_PRIVATE_KEY& k) {
-  return {field(k.n, k.n_count),   field(k.e, k.e_count),   field(k.d, k.d_count),
-          field(k.p, k.p_count),   field(k.q, k.q_count),   field(k.dP, k.dP_count),
+  return {field(k.n, k.n_count),   field(k.e, k.e_count),      field(k.d, k.d_count),
+          field(k.p, k.p_count),   field(k.q, k.q_count),      field(k.dP, k.dP_count),
           field(k.dQ, k.dQ_count), field(k.qInv, k.qInv_count)};
 }
 
@@ -77,9 +77,9 @@ bool usable_modulus_and_d(const QIV_RSA_PRIVATE_KEY& key) {
 bool usable_crt_values(const QIV_RSA_PRIVATE_KEY& key) {
   if (key.n_count % 2 != 0) return false;
   const std::uint32_t h = key.n_count / 2;
-  return key.p_count == h && has_top_bit(key.p, h) && key.q_count == h &&
-         has_top_bit(key.q, h) && key.qInv_count <= h && key.dP_count >= 1 &&
-         key.dP_count <= h && key.dQ_count >= 1 && key.dQ_count <= h;
+  return key.p_count == h && has_top_bit(key.p, h) && key.q_count == h && has_top_bit(key.q, h) &&
+         key.qInv_count <= h && key.dP_count >= 1 && key.dP_count <= h && key.dQ_count >= 1 &&
+         key.dQ_count <= h;
 }
 
 }  // namespace

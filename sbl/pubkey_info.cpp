@@ -99,7 +99,8 @@ void write_key_part(const RecordFormat& f, const std::uint32_t* modulus,
   sbl::store_digits(record + f.modulus, modulus, modulusDigits);
   sbl::store_digits(record + f.exponent, exponent, 1);
   if (f.hasLengthFields) {
-    sbl::store_le32(record + sbl::PublicKeyInfoV21::kModulusLength, modulusDigits * sbl::kDigitSize);
+    sbl::store_le32(record + sbl::PublicKeyInfoV21::kModulusLength,
+                    modulusDigits * sbl::kDigitSize);
     sbl::store_le32(record + sbl::PublicKeyInfoV21::kExponentLength, sbl::kDigitSize);
   }
 }
@@ -150,8 +151,7 @@ std::int32_t validate(const RecordFormat& f, const std::uint8_t* eFuse, std::uin
 }  // namespace
 
 std::int32_t Generate_SB20_PublicKeyInfo(const std::uint8_t* givenKey, std::uint32_t givenKeyLen,
-                                         const std::uint32_t* modulus,
-                                         std::uint32_t modulusDigits,
+                                         const std::uint32_t* modulus, std::uint32_t modulusDigits,
                                          const std::uint32_t* exponent,
                                          std::uint32_t exponentDigits, std::uint8_t* eFuse,
                                          std::uint32_t* eFuseLen, std::uint8_t* record) {
@@ -160,8 +160,7 @@ std::int32_t Generate_SB20_PublicKeyInfo(const std::uint8_t* givenKey, std::uint
 }
 
 std::int32_t Generate_SB10_PublicKeyInfo(const std::uint8_t* givenKey, std::uint32_t givenKeyLen,
-                                         const std::uint32_t* modulus,
-                                         std::uint32_t modulusDigits,
+                                         const std::uint32_t* modulus, std::uint32_t modulusDigits,
                                          const std::uint32_t* exponent,
                                          std::uint32_t exponentDigits, std::uint8_t* eFuse,
                                          std::uint32_t* eFuseLen, std::uint8_t* record) {

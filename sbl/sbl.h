@@ -19,50 +19,54 @@
 #include "sbl/layout.h"
 
 // ---------------------------------------------------------------------------------------------
-// Result codes. One group per operation family; the hex value is the code as an unsigned word.
+// Result codes, written as their 32-bit words (0xFFF40090 is -786288). One group per operation
+// family.
+constexpr std::int32_t qiv_sbl_code(std::uint32_t word) {
+  return static_cast<std::int32_t>(word);
+}
 
 // Signature wrappers.
-inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_INIT = -786336;    // 0xFFF40060
-inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_UPDATE = -786320;  // 0xFFF40070
-inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_FINAL = -786304;   // 0xFFF40080
+inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_INIT = qiv_sbl_code(0xFFF40060u);
+inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_UPDATE = qiv_sbl_code(0xFFF40070u);
+inline constexpr std::int32_t QIV_SBL_SIGN_SHA1_FINAL = qiv_sbl_code(0xFFF40080u);
 // Signing failed: malformed or out-of-bounds blob, bad arguments, or the RSA layer failed.
-inline constexpr std::int32_t QIV_SBL_SIGN_FAILED = -786288;         // 0xFFF40090
-inline constexpr std::int32_t QIV_SBL_VERIFY_BAD_LENGTH = -917504;   // 0xFFF20000
-inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_INIT = -917408;    // 0xFFF20060
-inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_UPDATE = -917392;  // 0xFFF20070
-inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_FINAL = -917376;   // 0xFFF20080
-inline constexpr std::int32_t QIV_SBL_VERIFY_FAILED = -917360;       // 0xFFF20090
+inline constexpr std::int32_t QIV_SBL_SIGN_FAILED = qiv_sbl_code(0xFFF40090u);
+inline constexpr std::int32_t QIV_SBL_VERIFY_BAD_LENGTH = qiv_sbl_code(0xFFF20000u);
+inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_INIT = qiv_sbl_code(0xFFF20060u);
+inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_UPDATE = qiv_sbl_code(0xFFF20070u);
+inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_FINAL = qiv_sbl_code(0xFFF20080u);
+inline constexpr std::int32_t QIV_SBL_VERIFY_FAILED = qiv_sbl_code(0xFFF20090u);
 
 // Public key information generation and validation.
-inline constexpr std::int32_t QIV_SBL_PKI_BAD_PARAM = -720896;         // 0xFFF50000
-inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_SETINFO = -720880;  // 0xFFF50010
-inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_INIT = -720864;     // 0xFFF50020
-inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_UPDATE = -720848;   // 0xFFF50030
-inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_FINAL = -720832;    // 0xFFF50040
-inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_SETINFO = -983024;  // 0xFFF10010
-inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_INIT = -983008;     // 0xFFF10020
-inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_UPDATE = -982992;   // 0xFFF10030
-inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_FINAL = -982976;    // 0xFFF10040
-inline constexpr std::int32_t QIV_SBL_PKI_TAG_MISMATCH = -982960;      // 0xFFF10050
+inline constexpr std::int32_t QIV_SBL_PKI_BAD_PARAM = qiv_sbl_code(0xFFF50000u);
+inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_SETINFO = qiv_sbl_code(0xFFF50010u);
+inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_INIT = qiv_sbl_code(0xFFF50020u);
+inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_UPDATE = qiv_sbl_code(0xFFF50030u);
+inline constexpr std::int32_t QIV_SBL_PKI_GEN_HMAC_FINAL = qiv_sbl_code(0xFFF50040u);
+inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_SETINFO = qiv_sbl_code(0xFFF10010u);
+inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_INIT = qiv_sbl_code(0xFFF10020u);
+inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_UPDATE = qiv_sbl_code(0xFFF10030u);
+inline constexpr std::int32_t QIV_SBL_PKI_VAL_HMAC_FINAL = qiv_sbl_code(0xFFF10040u);
+inline constexpr std::int32_t QIV_SBL_PKI_TAG_MISMATCH = qiv_sbl_code(0xFFF10050u);
 
 // Context generation and checking.
-inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_INIT = -655328;          // 0xFFF60020
-inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_UPDATE_IMAGE = -655311;  // 0xFFF60031
-inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_UPDATE_KEY = -655310;    // 0xFFF60032
-inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_FINAL = -655296;         // 0xFFF60040
-inline constexpr std::int32_t QIV_SBL_CTX_GEN_SIGN_FAILED = -786432;        // 0xFFF40000
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_BAD_PARAM = -851968;          // 0xFFF30000
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_INIT = -851872;          // 0xFFF30060
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_UPDATE_IMAGE = -851855;  // 0xFFF30071
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_UPDATE_KEY = -851854;    // 0xFFF30072
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_FINAL = -851840;         // 0xFFF30080
-inline constexpr std::int32_t QIV_SBL_CTX_CHK_BAD_SIGNATURE = -851824;      // 0xFFF30090
+inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_INIT = qiv_sbl_code(0xFFF60020u);
+inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_UPDATE_IMAGE = qiv_sbl_code(0xFFF60031u);
+inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_UPDATE_KEY = qiv_sbl_code(0xFFF60032u);
+inline constexpr std::int32_t QIV_SBL_CTX_GEN_SHA1_FINAL = qiv_sbl_code(0xFFF60040u);
+inline constexpr std::int32_t QIV_SBL_CTX_GEN_SIGN_FAILED = qiv_sbl_code(0xFFF40000u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_BAD_PARAM = qiv_sbl_code(0xFFF30000u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_INIT = qiv_sbl_code(0xFFF30060u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_UPDATE_IMAGE = qiv_sbl_code(0xFFF30071u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_UPDATE_KEY = qiv_sbl_code(0xFFF30072u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_SHA1_FINAL = qiv_sbl_code(0xFFF30080u);
+inline constexpr std::int32_t QIV_SBL_CTX_CHK_BAD_SIGNATURE = qiv_sbl_code(0xFFF30090u);
 
 // Code encryption.
-inline constexpr std::int32_t QIV_SBL_AES_BAD_PARAM = -548864;       // 0xFFF7A000
-inline constexpr std::int32_t QIV_SBL_AES_SETUP_FAILED = -544768;    // 0xFFF7B000
-inline constexpr std::int32_t QIV_SBL_AES_ENCRYPT_FAILED = -540672;  // 0xFFF7C000
-inline constexpr std::int32_t QIV_SBL_AES_DECRYPT_FAILED = -536576;  // 0xFFF7D000
+inline constexpr std::int32_t QIV_SBL_AES_BAD_PARAM = qiv_sbl_code(0xFFF7A000u);
+inline constexpr std::int32_t QIV_SBL_AES_SETUP_FAILED = qiv_sbl_code(0xFFF7B000u);
+inline constexpr std::int32_t QIV_SBL_AES_ENCRYPT_FAILED = qiv_sbl_code(0xFFF7C000u);
+inline constexpr std::int32_t QIV_SBL_AES_DECRYPT_FAILED = qiv_sbl_code(0xFFF7D000u);
 
 // Signature forms of the signing wrappers.
 inline constexpr std::int32_t QIV_SBL_FORM_PLAIN = 0;  // v1.1: blob n, d, ...; any value but 1
@@ -83,22 +87,15 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // *signatureLen receives 4k; its value on entry is ignored.
 // 0, or QIV_SBL_SIGN_FAILED (any rejection above, a null pointer, or an RSA failure). The local
 // copy of the key is wiped before returning.
-[[nodiscard]] std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* blob,
-                                                     std::uint32_t blobLen,
-                                                     const std::uint8_t* digest,
-                                                     std::uint32_t digestLen,
-                                                     std::uint8_t* signature,
-                                                     std::uint32_t* signatureLen);
+[[nodiscard]] std::int32_t Generate_PSS_RSASignature(
+    std::int32_t form, const std::uint8_t* blob, std::uint32_t blobLen, const std::uint8_t* digest,
+    std::uint32_t digestLen, std::uint8_t* signature, std::uint32_t* signatureLen);
 
 // SHA-1 of the message, then Generate_PSS_RSASignature with the 20-byte digest.
 // 0, QIV_SBL_SIGN_SHA1_INIT / _UPDATE / _FINAL, or QIV_SBL_SIGN_FAILED.
-[[nodiscard]] std::int32_t Generate_PSS_RSASignature2(std::int32_t form,
-                                                      const std::uint8_t* blob,
-                                                      std::uint32_t blobLen,
-                                                      const std::uint8_t* message,
-                                                      std::uint32_t messageLen,
-                                                      std::uint8_t* signature,
-                                                      std::uint32_t* signatureLen);
+[[nodiscard]] std::int32_t Generate_PSS_RSASignature2(
+    std::int32_t form, const std::uint8_t* blob, std::uint32_t blobLen, const std::uint8_t* message,
+    std::uint32_t messageLen, std::uint8_t* signature, std::uint32_t* signatureLen);
 
 // Verifies a signature over a caller-computed digest. The layout of publicKey follows the
 // signature length: 128 bytes -> v1.1 key part (32-digit modulus at 0, exponent at 128; also a
@@ -109,9 +106,8 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // QIV_SBL_VERIFY_FAILED, after which the signature (signatureLen bytes) and the digest
 // (digestLen bytes) have been zeroed. Null pointers count as a failed verification.
 [[nodiscard]] std::int32_t Verify_PSS_RSASignature(const std::uint8_t* publicKey,
-                                                   std::uint32_t publicKeyLen,
-                                                   std::uint8_t* digest, std::uint32_t digestLen,
-                                                   std::uint8_t* signature,
+                                                   std::uint32_t publicKeyLen, std::uint8_t* digest,
+                                                   std::uint32_t digestLen, std::uint8_t* signature,
                                                    std::uint32_t signatureLen);
 
 // SHA-1 of the message, then verification as above, except that for 256-byte signatures the
@@ -120,12 +116,9 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // failed verification (never a read past the 268-byte key part).
 // 0, QIV_SBL_VERIFY_SHA1_INIT / _UPDATE / _FINAL, QIV_SBL_VERIFY_BAD_LENGTH, or
 // QIV_SBL_VERIFY_FAILED (the signature has then been zeroed).
-[[nodiscard]] std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey,
-                                                    std::uint32_t publicKeyLen,
-                                                    const std::uint8_t* message,
-                                                    std::uint32_t messageLen,
-                                                    std::uint8_t* signature,
-                                                    std::uint32_t signatureLen);
+[[nodiscard]] std::int32_t Verify_PSS_RSASignature2(
+    const std::uint8_t* publicKey, std::uint32_t publicKeyLen, const std::uint8_t* message,
+    std::uint32_t messageLen, std::uint8_t* signature, std::uint32_t signatureLen);
 
 // ---------------------------------------------------------------------------------------------
 // Public key information record and eFuse value.
@@ -174,16 +167,16 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // or blob, or a signature that is not 256 bytes).
 [[nodiscard]] std::int32_t Generate_SB20_Context(const std::uint8_t* blob, std::uint32_t blobLen,
                                                  const std::uint8_t* nextStageKey,
-                                                 const std::uint8_t* image,
-                                                 std::uint32_t imageLen, std::uint8_t* context);
+                                                 const std::uint8_t* image, std::uint32_t imageLen,
+                                                 std::uint8_t* context);
 
 // The v1.1 counterpart: record at ContextV11::kPublicKeyInfo, 132-byte next-stage key
 // (modulus then exponent), plain-form 128-byte signature. A blob whose modulus is not 32 digits
 // is a signing failure (its signature would not fit the context).
 [[nodiscard]] std::int32_t Generate_SB10_Context(const std::uint8_t* blob, std::uint32_t blobLen,
                                                  const std::uint8_t* nextStageKey,
-                                                 const std::uint8_t* image,
-                                                 std::uint32_t imageLen, std::uint8_t* context);
+                                                 const std::uint8_t* image, std::uint32_t imageLen,
+                                                 std::uint8_t* context);
 
 // Checks a context as a device does: validates the embedded record against the eFuse value,
 // then verifies the signature over SHA-1(image || next-stage key) with the record's key.

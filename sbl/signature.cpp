@@ -104,12 +104,11 @@ std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* bl
   const std::uint32_t k = key->n_count;
   std::array<std::uint32_t, kMaxDigits> result{};
   std::uint32_t resultDigits = 0;
-  const std::int32_t rc =
-      keyForm == sbl::KeyForm::kCrt
-          ? QIV_RSA_PSS_SignCRT(&resultDigits, result.data(), key.get(), digestLen, digest,
-                                kSaltLength)
-          : QIV_RSA_PSS_Sign(&resultDigits, result.data(), k, key->n, key->d, digestLen, digest,
-                             kSaltLength);
+  const std::int32_t rc = keyForm == sbl::KeyForm::kCrt
+                              ? QIV_RSA_PSS_SignCRT(&resultDigits, result.data(), key.get(),
+                                                    digestLen, digest, kSaltLength)
+                              : QIV_RSA_PSS_Sign(&resultDigits, result.data(), k, key->n, key->d,
+                                                 digestLen, digest, kSaltLength);
   if (rc != 0 || resultDigits != k) return QIV_SBL_SIGN_FAILED;
   sbl::store_digits(signature, result.data(), k);
   *signatureLen = k * kDigitSize;
@@ -142,10 +141,9 @@ std::int32_t Verify_PSS_RSASignature(const std::uint8_t* publicKey, std::uint32_
   return QIV_SBL_VERIFY_FAILED;
 }
 
-std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey,
-                                      std::uint32_t /*publicKeyLen*/, const std::uint8_t* message,
-                                      std::uint32_t messageLen, std::uint8_t* signature,
-                                      std::uint32_t signatureLen) {
+std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey, std::uint32_t /*publicKeyLen*/,
+                                      const std::uint8_t* message, std::uint32_t messageLen,
+                                      std::uint8_t* signature, std::uint32_t signatureLen) {
   Digest digest{};
   if (const std::int32_t rc = sha1(kVerifySha1, message, messageLen, digest); rc != 0) return rc;
   if (!known_signature_length(signatureLen)) return QIV_SBL_VERIFY_BAD_LENGTH;

@@ -15,13 +15,17 @@ namespace {
 using sbl::ContextV11;
 using sbl::ContextV21;
 
-std::uint32_t size32(const Bytes& b) { return static_cast<std::uint32_t>(b.size()); }
+std::uint32_t size32(const Bytes& b) {
+  return static_cast<std::uint32_t>(b.size());
+}
 
 bool all_equal(std::span<const std::uint8_t> s, std::uint8_t v) {
   return std::all_of(s.begin(), s.end(), [v](std::uint8_t b) { return b == v; });
 }
 
-std::uint32_t load32(const std::uint8_t* p) { return digits_of(std::span(p, 4))[0]; }
+std::uint32_t load32(const std::uint8_t* p) {
+  return digits_of(std::span(p, 4))[0];
+}
 
 // One generation's shape and its keys: the stage-1 key (slot 0, whose record goes into the
 // context) and a stage-2 key (slot 1) for the next-stage key.
@@ -31,30 +35,56 @@ struct Generation {
   decltype(&Check_SB20_Context) check;
   decltype(&Generate_SB20_PublicKeyInfo) makeRecord;
   std::uint32_t size, keyPartSize, signature, signatureSize, publicKeyInfo, recordSize,
-      modulusInRecord, exponentInRecord, serviceTable, slots, reserved, reservedSize, tag,
-      filler, eFuseSize;
+      modulusInRecord, exponentInRecord, serviceTable, slots, reserved, reservedSize, tag, filler,
+      eFuseSize;
   const std::array<std::uint8_t, 12>* tagText;
   const TestKey& (*key)(int);
   Bytes (TestKey::*blob)() const;
 };
 
-const Generation kV21{"v2.1", Generate_SB20_Context, Check_SB20_Context,
-                      Generate_SB20_PublicKeyInfo, ContextV21::kSize,
-                      ContextV21::kNextStageKeySize, ContextV21::kSignature,
-                      ContextV21::kSignatureSize, ContextV21::kPublicKeyInfo,
-                      sbl::PublicKeyInfoV21::kSize, sbl::PublicKeyInfoV21::kModulus,
-                      sbl::PublicKeyInfoV21::kExponent, ContextV21::kServiceTable, 24,
-                      ContextV21::kReserved, ContextV21::kReservedSize, ContextV21::kTag,
-                      ContextV21::kFiller, 20, &sbl::kContextTagV21, key2048,
+const Generation kV21{"v2.1",
+                      Generate_SB20_Context,
+                      Check_SB20_Context,
+                      Generate_SB20_PublicKeyInfo,
+                      ContextV21::kSize,
+                      ContextV21::kNextStageKeySize,
+                      ContextV21::kSignature,
+                      ContextV21::kSignatureSize,
+                      ContextV21::kPublicKeyInfo,
+                      sbl::PublicKeyInfoV21::kSize,
+                      sbl::PublicKeyInfoV21::kModulus,
+                      sbl::PublicKeyInfoV21::kExponent,
+                      ContextV21::kServiceTable,
+                      24,
+                      ContextV21::kReserved,
+                      ContextV21::kReservedSize,
+                      ContextV21::kTag,
+                      ContextV21::kFiller,
+                      20,
+                      &sbl::kContextTagV21,
+                      key2048,
                       &TestKey::crt_blob};
-const Generation kV11{"v1.1", Generate_SB10_Context, Check_SB10_Context,
-                      Generate_SB10_PublicKeyInfo, ContextV11::kSize,
-                      ContextV11::kNextStageKeySize, ContextV11::kSignature,
-                      ContextV11::kSignatureSize, ContextV11::kPublicKeyInfo,
-                      sbl::PublicKeyInfoV11::kSize, sbl::PublicKeyInfoV11::kModulus,
-                      sbl::PublicKeyInfoV11::kExponent, ContextV11::kServiceTable, 12,
-                      ContextV11::kReserved, ContextV11::kReservedSize, ContextV11::kTag,
-                      ContextV11::kFiller, 16, &sbl::kContextTagV11, key1024,
+const Generation kV11{"v1.1",
+                      Generate_SB10_Context,
+                      Check_SB10_Context,
+                      Generate_SB10_PublicKeyInfo,
+                      ContextV11::kSize,
+                      ContextV11::kNextStageKeySize,
+                      ContextV11::kSignature,
+                      ContextV11::kSignatureSize,
+                      ContextV11::kPublicKeyInfo,
+                      sbl::PublicKeyInfoV11::kSize,
+                      sbl::PublicKeyInfoV11::kModulus,
+                      sbl::PublicKeyInfoV11::kExponent,
+                      ContextV11::kServiceTable,
+                      12,
+                      ContextV11::kReserved,
+                      ContextV11::kReservedSize,
+                      ContextV11::kTag,
+                      ContextV11::kFiller,
+                      16,
+                      &sbl::kContextTagV11,
+                      key1024,
                       &TestKey::plain_blob};
 const Generation* const kGenerations[] = {&kV21, &kV11};
 
@@ -99,10 +129,10 @@ Guarded prepared(const Generation& g) {
 Guarded generated(const Generation& g, const Bytes& image = kImage, bool withNextKey = true) {
   Guarded ctx = prepared(g);
   const Bytes& blob = stage1(g).blob;
-  EXPECT_EQ(g.generate(blob.data(), size32(blob),
-                       withNextKey ? stage2(g).nextStageKey.data() : nullptr, image.data(),
-                       size32(image), ctx.data()),
-            0);
+  EXPECT_EQ(
+      g.generate(blob.data(), size32(blob), withNextKey ? stage2(g).nextStageKey.data() : nullptr,
+                 image.data(), size32(image), ctx.data()),
+      0);
   EXPECT_TRUE(ctx.guards_intact());
   return ctx;
 }
@@ -131,8 +161,8 @@ TEST(ContextGeneration, TrailerKeyAndSignatureAreWhereDevicesLook) {
     EXPECT_EQ(load32(c + g->tag + 12), 0u);
     EXPECT_TRUE(all_equal(std::span(c + g->filler, c + g->size), 0xAA));
     EXPECT_TRUE(std::ranges::equal(std::span(c, g->keyPartSize), stage2(*g).nextStageKey));
-    EXPECT_TRUE(std::ranges::equal(std::span(c + g->publicKeyInfo, g->recordSize),
-                                   stage1(*g).record));
+    EXPECT_TRUE(
+        std::ranges::equal(std::span(c + g->publicKeyInfo, g->recordSize), stage1(*g).record));
     if (g == &kV21) {
       EXPECT_EQ(load32(c + ContextV21::kSignatureLength), 256u);
     }
@@ -166,8 +196,8 @@ TEST(ContextGeneration, BlobOfAnotherKeySizeIsASigningFailure) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.g->name);
     Guarded ctx = prepared(*c.g);
-    EXPECT_EQ(c.g->generate(c.blob.data(), size32(c.blob), nullptr, kImage.data(),
-                            size32(kImage), ctx.data()),
+    EXPECT_EQ(c.g->generate(c.blob.data(), size32(c.blob), nullptr, kImage.data(), size32(kImage),
+                            ctx.data()),
               QIV_SBL_CTX_GEN_SIGN_FAILED);
     EXPECT_TRUE(std::ranges::equal(std::span(ctx.data() + c.g->publicKeyInfo, c.g->recordSize),
                                    stage1(*c.g).record));
@@ -178,12 +208,11 @@ TEST(ContextGeneration, BlobOfAnotherKeySizeIsASigningFailure) {
 
 TEST(ContextGeneration, NullContextOrBlobIsASigningFailure) {
   const Bytes& blob = stage1(kV21).blob;
-  EXPECT_EQ(Generate_SB20_Context(blob.data(), size32(blob), nullptr, kImage.data(),
-                                  size32(kImage), nullptr),
+  EXPECT_EQ(Generate_SB20_Context(blob.data(), size32(blob), nullptr, kImage.data(), size32(kImage),
+                                  nullptr),
             QIV_SBL_CTX_GEN_SIGN_FAILED);
   Guarded ctx = prepared(kV21);
-  EXPECT_EQ(Generate_SB20_Context(nullptr, 0, nullptr, kImage.data(), size32(kImage),
-                                  ctx.data()),
+  EXPECT_EQ(Generate_SB20_Context(nullptr, 0, nullptr, kImage.data(), size32(kImage), ctx.data()),
             QIV_SBL_CTX_GEN_SIGN_FAILED);
 }
 
@@ -242,8 +271,8 @@ TEST(ContextCheck, WrongEFuseFailsClearingTheRecordButFillsTheServiceTable) {
     EXPECT_TRUE(all_equal(std::span(ctx.data() + g->publicKeyInfo, g->recordSize), 0));
     EXPECT_EQ(load32(ctx.data() + g->serviceTable + 4 * (g->slots - 1)), g->slots - 1);
     // Rejected before any hashing: the signature is as generated.
-    EXPECT_TRUE(std::ranges::equal(std::span(ctx.data() + g->signature, g->signatureSize),
-                                   signature));
+    EXPECT_TRUE(
+        std::ranges::equal(std::span(ctx.data() + g->signature, g->signatureSize), signature));
     EXPECT_TRUE(ctx.guards_intact());
   }
 }
@@ -257,8 +286,8 @@ TEST(ContextCheck, BadEFuseLengthOrSignatureLengthIsRejectedUntouched) {
   };
   for (const Case c : {Case{&kV21, 16, 0}, Case{&kV21, 0, 0}, Case{&kV21, 20, 128},
                        Case{&kV21, 20, 0xFFFFFFFFu}, Case{&kV11, 20, 0}, Case{&kV11, 15, 0}}) {
-    SCOPED_TRACE(testing::Message() << c.g->name << " " << c.eFuseLen << " "
-                                    << c.signatureLengthField);
+    SCOPED_TRACE(testing::Message()
+                 << c.g->name << " " << c.eFuseLen << " " << c.signatureLengthField);
     Guarded ctx = generated(*c.g);
     if (c.signatureLengthField != 0) {
       const Bytes v = le_bytes({c.signatureLengthField});
@@ -266,8 +295,7 @@ TEST(ContextCheck, BadEFuseLengthOrSignatureLengthIsRejectedUntouched) {
     }
     const Bytes before = ctx.contents();
     const Bytes& realEFuse = c.eFuseLen == c.g->eFuseSize ? stage1(*c.g).eFuse : eFuse;
-    EXPECT_EQ(c.g->check(realEFuse.data(), c.eFuseLen, ctx.data(), kImage.data(),
-                         size32(kImage)),
+    EXPECT_EQ(c.g->check(realEFuse.data(), c.eFuseLen, ctx.data(), kImage.data(), size32(kImage)),
               QIV_SBL_CTX_CHK_BAD_PARAM);
     EXPECT_EQ(ctx.contents(), before);  // service table not filled, nothing cleared
   }

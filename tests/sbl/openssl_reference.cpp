@@ -34,7 +34,9 @@ void require(bool ok, const char* what) {
   if (!ok) throw std::runtime_error(what);
 }
 
-int as_int(std::size_t n) { return static_cast<int>(n); }
+int as_int(std::size_t n) {
+  return static_cast<int>(n);
+}
 
 PkeyPtr public_key(std::span<const std::uint8_t> modulusLe, std::uint32_t exponent) {
   BnPtr n(BN_lebin2bn(modulusLe.data(), as_int(modulusLe.size()), nullptr));
@@ -55,7 +57,9 @@ PkeyPtr public_key(std::span<const std::uint8_t> modulusLe, std::uint32_t expone
 
 }  // namespace
 
-Sha1 sha1(std::span<const std::uint8_t> data) { return sha1(data, {}); }
+Sha1 sha1(std::span<const std::uint8_t> data) {
+  return sha1(data, {});
+}
 
 Sha1 sha1(std::span<const std::uint8_t> first, std::span<const std::uint8_t> second) {
   Sha1 out{};
@@ -72,7 +76,8 @@ Sha1 hmac_sha1(std::span<const std::uint8_t> key, std::span<const std::uint8_t> 
   Sha1 out{};
   unsigned int len = 0;
   require(HMAC(EVP_sha1(), key.data(), as_int(key.size()), data.data(), data.size(), out.data(),
-               &len) != nullptr && len == out.size(),
+               &len) != nullptr &&
+              len == out.size(),
           "HMAC");
   return out;
 }
@@ -84,13 +89,13 @@ Bytes aes128_cbc_encrypt(std::span<const std::uint8_t> key, std::span<const std:
   Bytes out(data.size() + 16);
   int n1 = 0;
   int n2 = 0;
-  require(ctx && EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(),
-                                    iv.data()) == 1 &&
-              EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
-              EVP_EncryptUpdate(ctx.get(), out.data(), &n1, data.data(), as_int(data.size())) ==
-                  1 &&
-              EVP_EncryptFinal_ex(ctx.get(), out.data() + n1, &n2) == 1,
-          "AES-CBC");
+  require(
+      ctx &&
+          EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_cbc(), nullptr, key.data(), iv.data()) == 1 &&
+          EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+          EVP_EncryptUpdate(ctx.get(), out.data(), &n1, data.data(), as_int(data.size())) == 1 &&
+          EVP_EncryptFinal_ex(ctx.get(), out.data() + n1, &n2) == 1,
+      "AES-CBC");
   out.resize(static_cast<std::size_t>(n1 + n2));
   return out;
 }

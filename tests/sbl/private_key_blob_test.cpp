@@ -1,5 +1,7 @@
 // The signing wrappers' blob bounds: every malformed blob is rejected with QIV_SBL_SIGN_FAILED
 // before anything is copied, and nothing is written to the signature or its length.
+#include "sbl/private_key_blob.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "rsa/rsa.h"
-#include "sbl/private_key_blob.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
 #include "tests/sbl/openssl_reference.h"
@@ -20,15 +21,14 @@ constexpr std::uint32_t kUntouchedLength = 0xDEADBEEF;
 
 // Signs with the blob into a guarded 256-byte destination; returns the result and checks the
 // destination is untouched when signing fails.
-std::int32_t sign_expecting_untouched(std::int32_t form, const Bytes& blob,
-                                      std::uint32_t blobLen) {
+std::int32_t sign_expecting_untouched(std::int32_t form, const Bytes& blob, std::uint32_t blobLen) {
   Guarded sig(256, 0x33);
   std::uint32_t sigLen = kUntouchedLength;
   // The blob lives in an allocation of exactly blobLen bytes, so a read past it is caught by
   // the sanitizer build.
   Bytes exact(blob.begin(), blob.begin() + std::min<std::size_t>(blobLen, blob.size()));
-  const std::int32_t rc = Generate_PSS_RSASignature(form, exact.data(), blobLen, kDigest.data(),
-                                                    20, sig.data(), &sigLen);
+  const std::int32_t rc = Generate_PSS_RSASignature(form, exact.data(), blobLen, kDigest.data(), 20,
+                                                    sig.data(), &sigLen);
   EXPECT_TRUE(sig.guards_intact());
   if (rc != 0) {
     EXPECT_EQ(sig.contents(), Bytes(256, 0x33));
@@ -63,51 +63,78 @@ std::vector<BlobCase> malformed_blobs() {
   const auto plain = QIV_SBL_FORM_PLAIN;
   return {
       {"ModulusLongerThanItsField", crt,
-       [] { return crt_with(0, {67 * 4, Bytes(67 * 4, 0xFF)}); }},
-      {"PrimeLongerThanItsField", crt, [] { return crt_with(3, {35 * 4, Bytes(35 * 4, 0xFF)}); }},
-      {"QInvLongerThanItsField", crt, [] { return crt_with(7, {35 * 4, Bytes(35 * 4, 0x01)}); }},
-      {"LengthNotWholeDigits", crt, [] { return crt_with(2, {255, Bytes(255, 0x11)}); }},
-      {"HugeLengthField", crt, [] { return crt_with(1, {0xFFFFFFFCu, Bytes(4, 3)}); }},
-      {"ModulusOf65Digits", crt, [] {
+       [] {
+         return crt_with(0, {67 * 4, Bytes(67 * 4, 0xFF)});
+       }},
+      {"PrimeLongerThanItsField", crt,
+       [] {
+         return crt_with(3, {35 * 4, Bytes(35 * 4, 0xFF)});
+       }},
+      {"QInvLongerThanItsField", crt,
+       [] {
+         return crt_with(7, {35 * 4, Bytes(35 * 4, 0x01)});
+       }},
+      {"LengthNotWholeDigits", crt,
+       [] {
+         return crt_with(2, {255, Bytes(255, 0x11)});
+       }},
+      {"HugeLengthField", crt,
+       [] {
+         return crt_with(1, {0xFFFFFFFCu, Bytes(4, 3)});
+       }},
+      {"ModulusOf65Digits", crt,
+       [] {
          Digits n(65, 0xFFFFFFFFu);
          return crt_with(0, component(n));
        }},
-      {"ModulusOf10Digits", plain, [] {
+      {"ModulusOf10Digits", plain,
+       [] {
          const TestKey& k = test_key(320, 65537);
          return make_blob({component(k.n), component(k.d)});
        }},
-      {"ZeroModulus", plain, [] {
+      {"ZeroModulus", plain,
+       [] {
          const TestKey& k = key1024();
          return make_blob({component(Digits(32, 0)), component(k.d)});
        }},
-      {"NonNormalisedModulus", plain, [] {
+      {"NonNormalisedModulus", plain,
+       [] {
          const TestKey& k = key1024();
          return make_blob({component(with_top_bit_cleared(k.n)), component(k.d)});
        }},
-      {"EmptyModulus", plain, [] { return make_blob({{0, {}}, component(key1024().d)}); }},
-      {"PrivateExponentLongerThanModulus", plain, [] {
+      {"EmptyModulus", plain,
+       [] {
+         return make_blob({{0, {}}, component(key1024().d)});
+       }},
+      {"PrivateExponentLongerThanModulus", plain,
+       [] {
          const TestKey& k = key1024();
          Digits d = k.d;
          d.push_back(1);
          return make_blob({component(k.n), component(d)});
        }},
-      {"OddDigitCountInCrtForm", crt, [] {
+      {"OddDigitCountInCrtForm", crt,
+       [] {
          const TestKey& k = test_key(352, 3);
          return make_blob({component(k.n), component({3}), component(k.d), component(k.p),
-                           component(k.q), component(k.dP), component(k.dQ),
-                           component(k.qInv)});
+                           component(k.q), component(k.dP), component(k.dQ), component(k.qInv)});
        }},
       {"CrtPrimeWithoutTopBit", crt,
        [] { return crt_with(3, component(with_top_bit_cleared(key2048().p))); }},
       {"CrtSecondPrimeWithoutTopBit", crt,
        [] { return crt_with(4, component(with_top_bit_cleared(key2048().q))); }},
-      {"CrtPrimeShorterThanHalfModulus", crt, [] {
+      {"CrtPrimeShorterThanHalfModulus", crt,
+       [] {
          Digits p = key2048().p;
          p.pop_back();
          return crt_with(3, component(p));
        }},
-      {"CrtExponentWithoutDigits", crt, [] { return crt_with(5, {0, {}}); }},
-      {"CrtExponentLongerThanHalfModulus", crt, [] {
+      {"CrtExponentWithoutDigits", crt,
+       [] {
+         return crt_with(5, {0, {}});
+       }},
+      {"CrtExponentLongerThanHalfModulus", crt,
+       [] {
          Digits dQ = key2048().dQ;
          dQ.push_back(0);
          return crt_with(6, component(dQ));
@@ -147,10 +174,11 @@ TEST(PrivateKeyBlob, StructuralFaultsCopyNothingIntoTheKeyRecord) {
 
   const Bytes full = key2048().crt_blob();
   QIV_RSA_PRIVATE_KEY truncated{};
-  EXPECT_FALSE(sbl::load_private_key_blob(std::span(full).first(1187), sbl::KeyForm::kCrt,
-                                          truncated));
+  EXPECT_FALSE(
+      sbl::load_private_key_blob(std::span(full).first(1187), sbl::KeyForm::kCrt, truncated));
   const auto* tbytes = reinterpret_cast<const std::uint8_t*>(&truncated);
-  EXPECT_TRUE(std::all_of(tbytes, tbytes + sizeof truncated, [](std::uint8_t b) { return b == 0; }));
+  EXPECT_TRUE(
+      std::all_of(tbytes, tbytes + sizeof truncated, [](std::uint8_t b) { return b == 0; }));
 }
 
 TEST(PrivateKeyBlob, NullArgumentsAreRejected) {
@@ -176,12 +204,12 @@ TEST(PrivateKeyBlob, SmallestKeysStillSignVerifiably) {
   Guarded sig(256, 0x33);
   std::uint32_t sigLen = 0;
   ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_PLAIN, plain.data(),
-                                      static_cast<std::uint32_t>(plain.size()), kDigest.data(),
-                                      20, sig.data(), &sigLen),
+                                      static_cast<std::uint32_t>(plain.size()), kDigest.data(), 20,
+                                      sig.data(), &sigLen),
             0);
   EXPECT_EQ(sigLen, 44u);
-  EXPECT_TRUE(ref::pss_verify(k11.modulus_le(), k11.exponent, kDigest,
-                              std::span(sig.data(), sigLen)));
+  EXPECT_TRUE(
+      ref::pss_verify(k11.modulus_le(), k11.exponent, kDigest, std::span(sig.data(), sigLen)));
   EXPECT_TRUE(std::all_of(sig.data() + sigLen, sig.data() + 256, [](auto b) { return b == 0x33; }));
 
   const TestKey& k12 = test_key(384, 3);
@@ -191,23 +219,27 @@ TEST(PrivateKeyBlob, SmallestKeysStillSignVerifiably) {
                                       sig.data(), &sigLen),
             0);
   EXPECT_EQ(sigLen, 48u);
-  EXPECT_TRUE(ref::pss_verify(k12.modulus_le(), k12.exponent, kDigest,
-                              std::span(sig.data(), sigLen)));
+  EXPECT_TRUE(
+      ref::pss_verify(k12.modulus_le(), k12.exponent, kDigest, std::span(sig.data(), sigLen)));
   EXPECT_TRUE(sig.guards_intact());
 }
 
 TEST(PrivateKeyBlob, PlainFormReadsOnlyModulusAndPrivateExponent) {
   const TestKey& k = key1024();
   // p, q and the CRT values zeroed, then a trailing component whose length field lies.
-  Bytes blob = make_blob({component(k.n), component(k.d), component(Digits(16, 0)),
-                          component(Digits(16, 0)), component(Digits(16, 0)),
-                          component(Digits(16, 0)), component(Digits(16, 0)),
+  Bytes blob = make_blob({component(k.n),
+                          component(k.d),
+                          component(Digits(16, 0)),
+                          component(Digits(16, 0)),
+                          component(Digits(16, 0)),
+                          component(Digits(16, 0)),
+                          component(Digits(16, 0)),
                           {0xFFFFFFFFu, {}}});
   Bytes sig(128);
   std::uint32_t sigLen = 0;
   ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_PLAIN, blob.data(),
-                                      static_cast<std::uint32_t>(blob.size()), kDigest.data(),
-                                      20, sig.data(), &sigLen),
+                                      static_cast<std::uint32_t>(blob.size()), kDigest.data(), 20,
+                                      sig.data(), &sigLen),
             0);
   EXPECT_TRUE(ref::pss_verify(k.modulus_le(), k.exponent, kDigest, sig));
 
@@ -225,9 +257,8 @@ TEST(PrivateKeyBlob, EveryFormOtherThanOneIsPlain) {
   for (std::int32_t form : {0, 2, -1}) {
     Bytes sig(128);
     std::uint32_t sigLen = 0;
-    ASSERT_EQ(Generate_PSS_RSASignature(form, blob.data(),
-                                        static_cast<std::uint32_t>(blob.size()), kDigest.data(),
-                                        20, sig.data(), &sigLen),
+    ASSERT_EQ(Generate_PSS_RSASignature(form, blob.data(), static_cast<std::uint32_t>(blob.size()),
+                                        kDigest.data(), 20, sig.data(), &sigLen),
               0);
     EXPECT_TRUE(ref::pss_verify(k.modulus_le(), k.exponent, kDigest, sig)) << form;
   }

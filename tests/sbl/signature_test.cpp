@@ -9,7 +9,6 @@
 #include "tests/sbl/guarded.h"
 #include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
-#include "tests/support/fixed_noise.h"
 
 namespace {
 
@@ -22,7 +21,9 @@ const Bytes kMessage = [] {
   return m;
 }();
 
-std::uint32_t size32(const Bytes& b) { return static_cast<std::uint32_t>(b.size()); }
+std::uint32_t size32(const Bytes& b) {
+  return static_cast<std::uint32_t>(b.size());
+}
 
 bool all_zero(std::span<const std::uint8_t> s) {
   return std::all_of(s.begin(), s.end(), [](std::uint8_t b) { return b == 0; });
@@ -58,32 +59,26 @@ Bytes sign2(std::int32_t form, const Bytes& blob, const Bytes& message) {
   return sig;
 }
 
-TEST(SignatureWrappers, CrtSignatureOf2048BitKeyIs256BytesAndVerifiesInOpenSSL) {
-  const TestKey& k = key2048();
-  const Bytes blob = k.crt_blob();
+TEST(SignatureWrappers, SignaturesHaveTheKeySizeAndVerifyInOpenSSL) {
+  struct Case {
+    std::int32_t form;
+    const TestKey& key;
+    Bytes blob;
+  };
+  const Case cases[] = {{QIV_SBL_FORM_CRT, key2048(), key2048().crt_blob()},
+                        {QIV_SBL_FORM_PLAIN, key1024(), key1024().plain_blob()}};
   const auto digest = ref::sha1(kMessage);
-  Guarded sig(256);
-  std::uint32_t sigLen = 0;
-  ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_CRT, blob.data(), size32(blob), digest.data(),
-                                      20, sig.data(), &sigLen),
-            0);
-  EXPECT_EQ(sigLen, 256u);
-  EXPECT_TRUE(sig.guards_intact());
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, digest, sig.span()));
-}
-
-TEST(SignatureWrappers, PlainSignatureOf1024BitKeyIs128BytesAndVerifiesInOpenSSL) {
-  const TestKey& k = key1024();
-  const Bytes blob = k.plain_blob();
-  const auto digest = ref::sha1(kMessage);
-  Guarded sig(128);
-  std::uint32_t sigLen = 0;
-  ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_PLAIN, blob.data(), size32(blob),
-                                      digest.data(), 20, sig.data(), &sigLen),
-            0);
-  EXPECT_EQ(sigLen, 128u);
-  EXPECT_TRUE(sig.guards_intact());
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 65537, digest, sig.span()));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.form);
+    Guarded sig(4 * c.key.digits);
+    std::uint32_t sigLen = 0;
+    ASSERT_EQ(Generate_PSS_RSASignature(c.form, c.blob.data(), size32(c.blob), digest.data(), 20,
+                                        sig.data(), &sigLen),
+              0);
+    EXPECT_EQ(sigLen, 4 * c.key.digits);
+    EXPECT_TRUE(sig.guards_intact());
+    EXPECT_TRUE(ref::pss_verify(c.key.modulus_le(), c.key.exponent, digest, sig.span()));
+  }
 }
 
 TEST(SignatureWrappers, MessageFormsHashWithSha1AndRoundTrip) {
@@ -91,16 +86,16 @@ TEST(SignatureWrappers, MessageFormsHashWithSha1AndRoundTrip) {
   Bytes sig = sign2(QIV_SBL_FORM_CRT, k2.crt_blob(), kMessage);
   EXPECT_TRUE(ref::pss_verify(k2.modulus_le(), 3, ref::sha1(kMessage), sig));
   const Bytes part2 = key_part_v21(k2);
-  EXPECT_EQ(Verify_PSS_RSASignature2(part2.data(), size32(part2), kMessage.data(),
-                                     size32(kMessage), sig.data(), 256),
+  EXPECT_EQ(Verify_PSS_RSASignature2(part2.data(), size32(part2), kMessage.data(), size32(kMessage),
+                                     sig.data(), 256),
             0);
 
   const TestKey& k1 = key1024();
   sig = sign2(QIV_SBL_FORM_PLAIN, k1.plain_blob(), kMessage);
   EXPECT_TRUE(ref::pss_verify(k1.modulus_le(), 65537, ref::sha1(kMessage), sig));
   const Bytes part1 = key_part_v11(k1);
-  EXPECT_EQ(Verify_PSS_RSASignature2(part1.data(), size32(part1), kMessage.data(),
-                                     size32(kMessage), sig.data(), 128),
+  EXPECT_EQ(Verify_PSS_RSASignature2(part1.data(), size32(part1), kMessage.data(), size32(kMessage),
+                                     sig.data(), 128),
             0);
 }
 
@@ -131,9 +126,9 @@ TEST(SignatureWrappers, ChangedMessageFailsAndClearsTheSignature) {
   Bytes changed = kMessage;
   changed[500] ^= 0x01;
   const Bytes part = key_part_v21(k);
-  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, changed.data(), size32(changed),
-                                     sig.data(), 256),
-            QIV_SBL_VERIFY_FAILED);
+  EXPECT_EQ(
+      Verify_PSS_RSASignature2(part.data(), 268, changed.data(), size32(changed), sig.data(), 256),
+      QIV_SBL_VERIFY_FAILED);
   EXPECT_TRUE(all_zero(sig));
 }
 
@@ -180,8 +175,8 @@ TEST(SignatureWrappers, ShortSignatureVerifiesAgainstRecordAndBareKey) {
   const Bytes bare = key_part_v11(k);
   for (const Bytes* key : {&record, &bare}) {
     Bytes s = sig;
-    EXPECT_EQ(Verify_PSS_RSASignature2(key->data(), size32(*key), kMessage.data(),
-                                       size32(kMessage), s.data(), 128),
+    EXPECT_EQ(Verify_PSS_RSASignature2(key->data(), size32(*key), kMessage.data(), size32(kMessage),
+                                       s.data(), 128),
               0);
   }
 }
@@ -195,15 +190,6 @@ TEST(SignatureWrappers, SignaturesOfOneDigestDifferAndBothVerify) {
   EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), b));
 }
 
-TEST(SignatureWrappers, FixedNoiseMakesSigningReproducible) {
-  const TestKey& k = key1024();
-  qiv_test_reset_random();
-  const Bytes a = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
-  qiv_test_reset_random();
-  const Bytes b = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
-  EXPECT_EQ(a, b);
-}
-
 // Verify_PSS_RSASignature2 takes k and the exponent size from a 256-byte signature's record;
 // out-of-range values are failed verifications, never reads past the 268-byte key part.
 TEST(SignatureWrappers, RecordLengthFieldsOutOfRangeFailVerification) {
@@ -213,14 +199,14 @@ TEST(SignatureWrappers, RecordLengthFieldsOutOfRangeFailVerification) {
   struct Case {
     std::uint32_t offset, value;
   };
-  for (const Case c : {Case{PublicKeyInfoV21::kModulusLength, 0},
-                       Case{PublicKeyInfoV21::kModulusLength, 20},     // k = 5
-                       Case{PublicKeyInfoV21::kModulusLength, 257},    // not whole digits
-                       Case{PublicKeyInfoV21::kModulusLength, 260},    // k = 65
-                       Case{PublicKeyInfoV21::kModulusLength, 0xFFFFFFFCu},
-                       Case{PublicKeyInfoV21::kExponentLength, 0},
-                       Case{PublicKeyInfoV21::kExponentLength, 8},
-                       Case{PublicKeyInfoV21::kExponentLength, 0x80000004u}}) {
+  for (const Case c :
+       {Case{PublicKeyInfoV21::kModulusLength, 0},
+        Case{PublicKeyInfoV21::kModulusLength, 20},   // k = 5
+        Case{PublicKeyInfoV21::kModulusLength, 257},  // not whole digits
+        Case{PublicKeyInfoV21::kModulusLength, 260},  // k = 65
+        Case{PublicKeyInfoV21::kModulusLength, 0xFFFFFFFCu},
+        Case{PublicKeyInfoV21::kExponentLength, 0}, Case{PublicKeyInfoV21::kExponentLength, 8},
+        Case{PublicKeyInfoV21::kExponentLength, 0x80000004u}}) {
     SCOPED_TRACE(testing::Message() << c.offset << "=" << c.value);
     Bytes part = good;  // exactly 268 bytes: the sanitizer sees any read beyond
     const Bytes v = le_bytes({c.value});
@@ -260,12 +246,12 @@ TEST(SignatureWrappers, NullKeyOrSignatureIsAFailedVerification) {
   EXPECT_TRUE(all_zero(sig));
   EXPECT_EQ(Verify_PSS_RSASignature(part.data(), 268, digest.data(), 20, nullptr, 256),
             QIV_SBL_VERIFY_FAILED);
-  EXPECT_EQ(Verify_PSS_RSASignature2(nullptr, 268, kMessage.data(), size32(kMessage), sig.data(),
-                                     256),
-            QIV_SBL_VERIFY_FAILED);
-  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
-                                     nullptr, 128),
-            QIV_SBL_VERIFY_FAILED);
+  EXPECT_EQ(
+      Verify_PSS_RSASignature2(nullptr, 268, kMessage.data(), size32(kMessage), sig.data(), 256),
+      QIV_SBL_VERIFY_FAILED);
+  EXPECT_EQ(
+      Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage), nullptr, 128),
+      QIV_SBL_VERIFY_FAILED);
 }
 
 }  // namespace

@@ -75,8 +75,7 @@ TestKey make_key(std::uint32_t bits, std::uint32_t exponent) {
   while (BN_cmp(p.get(), q.get()) == 0) q = prime_for(half, e.get(), ctx.get());
   if (BN_cmp(p.get(), q.get()) < 0) std::swap(p, q);  // the CRT recombination wants p > q
 
-  BnPtr n = bn(), pm1 = bn(), qm1 = bn(), phi = bn(), d = bn(), dP = bn(), dQ = bn(),
-        qInv = bn();
+  BnPtr n = bn(), pm1 = bn(), qm1 = bn(), phi = bn(), d = bn(), dP = bn(), dQ = bn(), qInv = bn();
   require(BN_mul(n.get(), p.get(), q.get(), ctx.get()) == 1 &&
               BN_num_bits(n.get()) == static_cast<int>(bits),
           "n");
@@ -106,8 +105,8 @@ TestKey make_key(std::uint32_t bits, std::uint32_t exponent) {
 }
 
 PkeyPtr private_pkey(const TestKey& key) {
-  BnPtr n = to_bn(key.n), d = to_bn(key.d), p = to_bn(key.p), q = to_bn(key.q),
-        dP = to_bn(key.dP), dQ = to_bn(key.dQ), qInv = to_bn(key.qInv), e = bn();
+  BnPtr n = to_bn(key.n), d = to_bn(key.d), p = to_bn(key.p), q = to_bn(key.q), dP = to_bn(key.dP),
+        dQ = to_bn(key.dQ), qInv = to_bn(key.qInv), e = bn();
   require(BN_set_word(e.get(), key.exponent) == 1, "e");
   ParamBldPtr bld(OSSL_PARAM_BLD_new());
   require(bld && OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n.get()) == 1 &&
@@ -117,8 +116,7 @@ PkeyPtr private_pkey(const TestKey& key) {
               OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_FACTOR2, q.get()) == 1 &&
               OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_EXPONENT1, dP.get()) == 1 &&
               OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_EXPONENT2, dQ.get()) == 1 &&
-              OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, qInv.get()) ==
-                  1,
+              OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_COEFFICIENT1, qInv.get()) == 1,
           "param build");
   ParamPtr params(OSSL_PARAM_BLD_to_param(bld.get()));
   PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
@@ -135,7 +133,8 @@ Bytes le_bytes(const Digits& digits) {
   Bytes out;
   out.reserve(4 * digits.size());
   for (std::uint32_t v : digits) {
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+      out.push_back(static_cast<std::uint8_t>(v >> shift));
   }
   return out;
 }
@@ -163,11 +162,13 @@ Bytes make_blob(const std::vector<BlobComponent>& components) {
   return out;
 }
 
-Bytes TestKey::modulus_le() const { return le_bytes(n); }
+Bytes TestKey::modulus_le() const {
+  return le_bytes(n);
+}
 
 Bytes TestKey::crt_blob() const {
-  return make_blob({component(n), component({exponent}), component(d), component(p),
-                    component(q), component(dP), component(dQ), component(qInv)});
+  return make_blob({component(n), component({exponent}), component(d), component(p), component(q),
+                    component(dP), component(dQ), component(qInv)});
 }
 
 Bytes TestKey::plain_blob() const {

@@ -26,8 +26,12 @@ struct TestKey {
 const TestKey& test_key(std::uint32_t bits, std::uint32_t e, int slot = 0);
 
 // The system's two key shapes.
-inline const TestKey& key2048(int slot = 0) { return test_key(2048, 3, slot); }
-inline const TestKey& key1024(int slot = 0) { return test_key(1024, 65537, slot); }
+inline const TestKey& key2048(int slot = 0) {
+  return test_key(2048, 3, slot);
+}
+inline const TestKey& key1024(int slot = 0) {
+  return test_key(1024, 65537, slot);
+}
 
 // RSASSA-PSS (SHA-1, MGF1-SHA-1, 20-byte salt) made by OpenSSL, returned in stored form.
 Bytes openssl_pss_sign(const TestKey& key, std::span<const std::uint8_t> mHash);
