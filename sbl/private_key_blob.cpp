@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 
+#include "bignum/bignum.h"
 #include "sbl/layout.h"
 #include "sbl/le.h"
 
@@ -72,14 +73,17 @@ bool usable_modulus_and_d(const QIV_RSA_PRIVATE_KEY& key) {
          has_top_bit(key.n, k) && key.d_count <= k;
 }
 
-// The CRT operation takes p, q and qInv as h = k/2 digits whatever their counts say, and
-// exponentiates with dP, dQ over their stored counts.
+// The CRT operation takes p, q and qInv as h = k/2 digits whatever their counts say,
+// exponentiates with dP, dQ over their stored counts, and recombines with one conditional
+// addition of p, which suffices only when p > q.
 bool usable_crt_values(const QIV_RSA_PRIVATE_KEY& key) {
   if (key.n_count % 2 != 0) return false;
   const std::uint32_t h = key.n_count / 2;
-  return key.p_count == h && has_top_bit(key.p, h) && key.q_count == h && has_top_bit(key.q, h) &&
-         key.qInv_count <= h && key.dP_count >= 1 && key.dP_count <= h && key.dQ_count >= 1 &&
-         key.dQ_count <= h;
+  const bool primes = key.p_count == h && key.q_count == h && has_top_bit(key.p, h) &&
+                      has_top_bit(key.q, h) && qiv_bn_cmp(key.p, h, key.q, h) > 0;
+  const bool exponents =
+      key.dP_count >= 1 && key.dP_count <= h && key.dQ_count >= 1 && key.dQ_count <= h;
+  return primes && exponents && key.qInv_count <= h;
 }
 
 }  // namespace

@@ -21,8 +21,8 @@ enum class KeyForm {
 // - modulus outside 11..64 digits or without the top bit of its top digit (the 256-byte PSS
 //   encoding and the 20-byte salt bound k; a representative below n needs a normalised n);
 // - d longer than the modulus (the signing operation reads exactly k digits of it);
-// - CRT form: odd k, p or q not of exactly k/2 digits with the top bit set, qInv longer than
-//   k/2 digits, or dP, dQ without digits or longer than k/2.
+// - CRT form: odd k, p or q not of exactly k/2 digits with the top bit set, p not above q,
+//   qInv longer than k/2 digits, or dP, dQ without digits or longer than k/2.
 // On false the caller's wipe of `key` disposes of whatever was copied.
 [[nodiscard]] bool load_private_key_blob(std::span<const std::uint8_t> blob, KeyForm form,
                                          QIV_RSA_PRIVATE_KEY& key);

@@ -77,14 +77,15 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // k-digit RSA result stored least significant byte first (4k bytes; not the big-endian PKCS #1
 // octet string).
 
-// Signs a caller-computed digest with a private key blob (sbl::PrivateKeyBlob). The blob is read
-// only within [blob, blob + blobLen): a component longer than its field in QIV_RSA_PRIVATE_KEY
-// (66 digits for n, e, d; 34 for the others), a byte length not a multiple of 4, or a component
-// running past blobLen is rejected before anything is copied. The key must have 11..64 modulus
-// digits with the top bit of the top digit set and d no longer than n; in CRT form also an even
-// digit count k, p and q of exactly k/2 digits with their top bits set, and qInv of at most k/2
-// digits. signature receives 4k bytes (at most 256): the caller sizes it for the key it expects.
-// *signatureLen receives 4k; its value on entry is ignored.
+// Signs a caller-computed digest with a private key blob (sbl::PrivateKeyBlob).
+// - The blob is read only within [blob, blob + blobLen). A component longer than its field in
+//   QIV_RSA_PRIVATE_KEY (66 digits for n, e, d; 34 for the others), a byte length that is not a
+//   multiple of 4, or a component running past blobLen is rejected before anything is copied.
+// - The key must have 11..64 modulus digits, the top bit of the top digit set and d no longer
+//   than n. In CRT form also: an even digit count k; p > q, both of exactly k/2 digits with
+//   their top bits set; dP, dQ of 1..k/2 digits and qInv of at most k/2.
+// - signature receives 4k bytes (at most 256): the caller sizes it for the key it expects.
+//   *signatureLen receives 4k; its value on entry is ignored.
 // 0, or QIV_SBL_SIGN_FAILED (any rejection above, a null pointer, or an RSA failure). The local
 // copy of the key is wiped before returning.
 [[nodiscard]] std::int32_t Generate_PSS_RSASignature(

@@ -129,6 +129,12 @@ std::vector<BlobCase> malformed_blobs() {
          p.pop_back();
          return crt_with(3, component(p));
        }},
+      {"CrtPrimesOutOfOrder", crt,
+       [] {
+         const TestKey& k = key2048();
+         return make_blob({component(k.n), component({3}), component(k.d), component(k.q),
+                           component(k.p), component(k.dQ), component(k.dP), component(k.qInv)});
+       }},
       {"CrtExponentWithoutDigits", crt,
        [] {
          return crt_with(5, {0, {}});
