@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <csignal>
 #include <stdexcept>
 
@@ -145,6 +146,14 @@ std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
 
 void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
   for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::string test_name(std::string_view what) {
+  std::string name(what);
+  for (char& ch : name) {
+    if (std::isalnum(static_cast<unsigned char>(ch)) == 0) ch = '_';
+  }
+  return name;
 }
 
 std::vector<std::string> temporary_files(const fs::path& folder) {

@@ -50,6 +50,17 @@ struct RunLimits {
   std::optional<off_t> fileSizeLimit;   // RLIMIT_FSIZE; SIGXFSZ is ignored, so writes fail
 };
 
+inline RunLimits unprivileged() {
+  RunLimits limits;
+  limits.unprivileged = true;
+  return limits;
+}
+inline RunLimits file_size_limit(off_t bytes) {
+  RunLimits limits;
+  limits.fileSizeLimit = bytes;
+  return limits;
+}
+
 // Runs the built program with args in folder, under the limits.
 Captured run(const fs::path& folder, const std::vector<std::string>& args, RunLimits limits = {});
 
@@ -66,6 +77,9 @@ void flip_byte(const fs::path& file, std::size_t offset, std::uint8_t mask = 0x0
 // Little-endian u32 at offset.
 [[nodiscard]] std::uint32_t le32(const Bytes& bytes, std::size_t offset);
 void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value);
+
+// A description turned into a test name: every character but letters and digits becomes '_'.
+[[nodiscard]] std::string test_name(std::string_view what);
 
 // Names of leftover temporary files of the program (".Tarnwick_V21-*.tmp") in the folder.
 [[nodiscard]] std::vector<std::string> temporary_files(const fs::path& folder);

@@ -135,7 +135,7 @@ TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   TempDir dir;
   e2e::hand_to_nobody(dir.path());
   fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, {.unprivileged = true});
+  const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::unprivileged());
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file open error\nfile open error\n"
                                                      "file open error\n" + kFailed);
@@ -157,7 +157,7 @@ TEST(KeyPairOutputs, FailedWriteLeavesTheExistingFileIntact) {
   const Bytes old = pattern_bytes(100, 7);
   write_bytes(dir / "privateKey.dat", old);
   // Room for publicKeyInfo.dat (280) and eFuseData.dat (16), not for privateKey.dat (608).
-  const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, {.fileSizeLimit = 300});
+  const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::file_size_limit(300));
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file write error\n" + kFailed);
   EXPECT_EQ(read_bytes(dir / "privateKey.dat"), old);

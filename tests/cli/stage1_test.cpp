@@ -4,6 +4,10 @@
 // encryption) is checked independently of our code by e2e_device_check.py.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -113,11 +117,6 @@ TEST_F(Stage1, V21CodeNotWholeBlocksEndsWithTheCipherCodeAndNoFile) {
 
 // ---------------------------------------------------------------------------------------------
 // Verification: every byte that is signed or authenticated counts.
-
-struct FlipCase {
-  const char* region;
-  std::size_t offset;  // from the end of the code
-};
 
 TEST_F(Stage1, V21VerifyRejectsAnyFlippedCodeContextOrSignatureByte) {
   secure("-v2.1", "s.bin");
@@ -293,13 +292,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kGenerationFailed, 255},
         KeyFileCase{"v11 maker record truncated", "-v1.1", "publicKeyInfo.dat", resize_to(151),
                     "file read error\n", 255}),
-    [](const auto& info) {
-      std::string name = info.param.what;
-      for (char& ch : name) {
-        if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-      }
-      return name;
-    });
+    [](const auto& test) { return e2e::test_name(test.param.what); });
 
 TEST_F(Stage1, V21MakerKeyFileOfTheOtherSetIsRefused) {
   e2e::copy_key(dir_.path(), "privateKey.dat", "privateKey_V21.dat");  // 608 bytes, v1.1 key
@@ -331,7 +324,7 @@ TEST_F(Stage1, MissingFixedKeyFileEndsWithOpenError) {
 TEST_F(Stage1, ReadOnlyFolderFailsWithOpenError) {
   e2e::hand_to_nobody(dir_.path());
   fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  const Captured r = run({"-v1.1", "BL1.bin", "s.bin", "-STAGE1"}, {.unprivileged = true});
+  const Captured r = run({"-v1.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::unprivileged());
   EXPECT_EQ(r.output, kBannerV11 + kGenerated + "file open error\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
@@ -346,7 +339,7 @@ TEST_F(Stage1, FullDeviceFailsWithWriteError) {
 TEST_F(Stage1, FailedWriteLeavesTheExistingImageIntact) {
   const Bytes old = pattern_bytes(200, 9);
   write_bytes(dir_ / "s.bin", old);
-  const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"}, {.fileSizeLimit = 4096});
+  const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::file_size_limit(4096));
   EXPECT_EQ(r.output, kBannerV21 + kGenerated + "file write error\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(read_bytes(dir_ / "s.bin"), old);
