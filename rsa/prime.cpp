@@ -105,7 +105,7 @@ struct MillerRabinWork {
   qiv::SecretArray<uint32_t, kMaxDigits> d;  // odd part of p - 1
   qiv::SecretArray<uint32_t, kMaxDigits> a;  // base
   qiv::SecretArray<uint32_t, kMaxDigits> y;
-  uint32_t s = 0;                            // p - 1 = d * 2^s
+  uint32_t s = 0;  // p - 1 = d * 2^s
 };
 
 // One round with a fresh random base: p passes when a^d = +-1 or a^(d*2^j) = -1 for some
@@ -136,7 +136,7 @@ std::int32_t QIV_MillerRabin(const std::uint32_t* candidate, std::uint32_t n) {
 
   MillerRabinWork w;
   qiv_bn_copy(w.p_minus_1.data(), candidate, n);
-  w.p_minus_1[0] -= 1;  // candidate is odd: no borrow
+  w.p_minus_1[0] -= 1;                                 // candidate is odd: no borrow
   while (is_zero_bit(w.p_minus_1.data(), w.s)) ++w.s;  // p - 1 >= 2^31 is not zero
   shift_right(w.d.data(), w.p_minus_1.data(), n, w.s);
 

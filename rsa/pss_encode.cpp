@@ -20,8 +20,8 @@ void absorb(QIV_SHA1_CTX& ctx, const std::uint8_t* data, std::uint32_t len) {
 
 }  // namespace
 
-void qiv_PSS_HashMPrime(const std::uint8_t* mHash, std::uint32_t mHashLen,
-                        const std::uint8_t* salt, std::uint32_t sLen, std::uint8_t* h) {
+void qiv_PSS_HashMPrime(const std::uint8_t* mHash, std::uint32_t mHashLen, const std::uint8_t* salt,
+                        std::uint32_t sLen, std::uint8_t* h) {
   QIV_SHA1_CTX ctx;
   QIV_SHA1_Init(&ctx);
   absorb(ctx, kMPrimePrefix.data(), static_cast<std::uint32_t>(kMPrimePrefix.size()));

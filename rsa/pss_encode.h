@@ -16,11 +16,11 @@
 
 namespace qiv::pss {
 
-inline constexpr std::uint32_t kHashLen = 20;          // SHA-1 digest: H and the MGF1 seed
-inline constexpr std::uint8_t kSaltMarker = 0x01;      // ends PS, starts the salt
-inline constexpr std::uint8_t kTrailer = 0xBC;         // last byte of every EM
-inline constexpr std::uint8_t kFirstBitClear = 0x7F;   // EM[0] &= this
-inline constexpr std::uint32_t kMaxDigits = 64;        // largest verified modulus: 2048 bits
+inline constexpr std::uint32_t kHashLen = 20;         // SHA-1 digest: H and the MGF1 seed
+inline constexpr std::uint8_t kSaltMarker = 0x01;     // ends PS, starts the salt
+inline constexpr std::uint8_t kTrailer = 0xBC;        // last byte of every EM
+inline constexpr std::uint8_t kFirstBitClear = 0x7F;  // EM[0] &= this
+inline constexpr std::uint32_t kMaxDigits = 64;       // largest verified modulus: 2048 bits
 inline constexpr std::uint32_t kMaxEmLen = 4 * kMaxDigits;
 
 // Where the parts of EM sit for a k-digit modulus. DB ends where H begins.
@@ -39,8 +39,8 @@ constexpr EmLayout em_layout(std::uint32_t k) {
 }  // namespace qiv::pss
 
 // h (20 bytes) = SHA-1(00 x 8 || mHash || salt). Either part may be empty.
-void qiv_PSS_HashMPrime(const std::uint8_t* mHash, std::uint32_t mHashLen,
-                        const std::uint8_t* salt, std::uint32_t sLen, std::uint8_t* h);
+void qiv_PSS_HashMPrime(const std::uint8_t* mHash, std::uint32_t mHashLen, const std::uint8_t* salt,
+                        std::uint32_t sLen, std::uint8_t* h);
 
 // Completes EM (emLen bytes) around the sLen-byte salt that already sits just before H, at
 // em[emLen - 21 - sLen]: writes PS, the marker, H and the trailer, masks DB and clears the

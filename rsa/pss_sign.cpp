@@ -5,10 +5,10 @@
 #include "rsa/pss_encode.h"
 #include "rsa/rsa.h"
 
-std::int32_t QIV_RSA_PSS_Sign(std::uint32_t* sigDigits, std::uint32_t* signature,
-                              std::uint32_t k, const std::uint32_t* modulus,
-                              const std::uint32_t* d, std::uint32_t digestLen,
-                              const std::uint8_t* digest, std::uint32_t sLen) {
+std::int32_t QIV_RSA_PSS_Sign(std::uint32_t* sigDigits, std::uint32_t* signature, std::uint32_t k,
+                              const std::uint32_t* modulus, const std::uint32_t* d,
+                              std::uint32_t digestLen, const std::uint8_t* digest,
+                              std::uint32_t sLen) {
   qiv::SecretArray<std::uint32_t, QIV_RSA_MAX_DIGITS> m;
   qiv_PSS_EncodeRepresentative(m.data(), k, digest, digestLen, sLen);
   // d is taken with all k digits: the exponentiation skips its leading zero digits.

@@ -57,10 +57,10 @@ std::int32_t QIV_RSA_PSS_Verify(std::uint32_t k, const std::uint32_t* modulus,
 // *sigDigits = k. d is read as k digits (zero above its own length). Always 0: the caller
 // validates the key first and keeps 2 <= k <= 66, 22 + sLen <= 4k (k >= 11 for the 20-byte
 // salt) and the top bit of the modulus set. `signature` must not overlap the inputs.
-std::int32_t QIV_RSA_PSS_Sign(std::uint32_t* sigDigits, std::uint32_t* signature,
-                              std::uint32_t k, const std::uint32_t* modulus,
-                              const std::uint32_t* d, std::uint32_t digestLen,
-                              const std::uint8_t* digest, std::uint32_t sLen);
+std::int32_t QIV_RSA_PSS_Sign(std::uint32_t* sigDigits, std::uint32_t* signature, std::uint32_t k,
+                              const std::uint32_t* modulus, const std::uint32_t* d,
+                              std::uint32_t digestLen, const std::uint8_t* digest,
+                              std::uint32_t sLen);
 // The same with the CRT values of `key`; k = key->n_count, written to *sigDigits. Always 0.
 // Besides the above, the caller keeps p > q, p, q and qInv of k/2 digits with the top bits of p
 // and q set, and dP, dQ, qInv reduced (as QIV_RSA_KeyGen makes them).

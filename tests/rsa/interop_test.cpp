@@ -1,9 +1,10 @@
 // Interoperability with OpenSSL's RSASSA-PSS (SHA-1, MGF1-SHA-1) in both directions, on keys
 // OpenSSL generated: the system's two key shapes, 1024 bits with e = 65537 and 2048 with e = 3.
-#include <cstdint>
-#include <random>
-
 #include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <random>
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
@@ -20,6 +21,9 @@ struct KeyShape {
   int pairs;  // per direction; the plain signer does a third of them
   int pairs_sanitized;
 };
+void PrintTo(const KeyShape& s, std::ostream* os) {
+  *os << "RSA-" << s.bits << ", e = " << s.e;
+}
 
 class Interop : public ::testing::TestWithParam<KeyShape> {
  protected:
@@ -61,8 +65,7 @@ TEST_P(Interop, OurPlainSignaturesVerifyWithOpenSsl) {
     const Bytes digest = random_digest();
     Digits sig(k);
     std::uint32_t digits = 0;
-    ASSERT_EQ(QIV_RSA_PSS_Sign(&digits, sig.data(), k, key_.n, key_.d, 20, digest.data(), 20),
-              0);
+    ASSERT_EQ(QIV_RSA_PSS_Sign(&digits, sig.data(), k, key_.n, key_.d, 20, digest.data(), 20), 0);
     ASSERT_TRUE(qiv::test::openssl_pss_verify(pub_.get(), digest,
                                               qiv::test::be_from_digits(sig.data(), k), 20))
         << "pair " << i;
@@ -75,14 +78,12 @@ TEST_P(Interop, OpenSslSignaturesWithSaltLengths0And20And32VerifyWithOurs) {
     for (const int salt_len : {0, 20, 32}) {
       const Digits sig =
           qiv::test::digits_from_be(qiv::test::openssl_pss_sign(priv_.get(), digest, salt_len));
-      ASSERT_EQ(QIV_RSA_PSS_Verify(key_.n_count, key_.n, sig.data(), 1, key_.e, 20,
-                                   digest.data()),
+      ASSERT_EQ(QIV_RSA_PSS_Verify(key_.n_count, key_.n, sig.data(), 1, key_.e, 20, digest.data()),
                 QIV_SUCCESS)
           << "salt " << salt_len << ", pair " << i;
       Bytes other = digest;
-      other[i % 20] ^= 0x01;
-      ASSERT_EQ(QIV_RSA_PSS_Verify(key_.n_count, key_.n, sig.data(), 1, key_.e, 20,
-                                   other.data()),
+      other[static_cast<std::size_t>(i) % 20] ^= 0x01;
+      ASSERT_EQ(QIV_RSA_PSS_Verify(key_.n_count, key_.n, sig.data(), 1, key_.e, 20, other.data()),
                 QIV_ERR_FAIL);
     }
   }
@@ -91,6 +92,8 @@ TEST_P(Interop, OpenSslSignaturesWithSaltLengths0And20And32VerifyWithOurs) {
 INSTANTIATE_TEST_SUITE_P(SystemKeyShapes, Interop,
                          ::testing::Values(KeyShape{1024, 65537, 300, 15},
                                            KeyShape{2048, 3, 300, 6}),
-                         [](const auto& shape) { return "Rsa" + std::to_string(shape.param.bits); });
+                         [](const auto& shape) {
+                           return "Rsa" + std::to_string(shape.param.bits);
+                         });
 
 }  // namespace

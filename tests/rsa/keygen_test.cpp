@@ -1,11 +1,11 @@
 // Key generation checked with OpenSSL's BIGNUM: primes, sizes, the exponents and CRT values,
 // reproducibility on the fixed noise, and requests that must be refused untouched.
+#include <gtest/gtest.h>
 #include <openssl/bn.h>
 
 #include <cstdint>
 #include <cstring>
-
-#include <gtest/gtest.h>
+#include <ostream>
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
@@ -23,6 +23,9 @@ struct KeyShape {
   int keys;
   int keys_sanitized;
 };
+void PrintTo(const KeyShape& s, std::ostream* os) {
+  *os << "RSA-" << s.bits << ", e = " << s.e;
+}
 
 QIV_RSA_PRIVATE_KEY generate(std::uint32_t bits, std::uint32_t e) {
   QIV_RSA_PRIVATE_KEY key{};
@@ -38,8 +41,8 @@ void expect_consistent(const QIV_RSA_PRIVATE_KEY& key, std::uint32_t bits, std::
   EXPECT_EQ(key.n_count, k);
   EXPECT_EQ(key.d_count, k);
   EXPECT_EQ(key.e_count, e == 0 ? k : 1u);
-  for (const std::uint32_t count : {key.p_count, key.q_count, key.dP_count, key.dQ_count,
-                                    key.qInv_count}) {
+  for (const std::uint32_t count :
+       {key.p_count, key.q_count, key.dP_count, key.dQ_count, key.qInv_count}) {
     EXPECT_EQ(count, h);
   }
   EXPECT_GE(key.p[h - 1], key.q[h - 1]) << "p's top digit below q's";
@@ -94,14 +97,14 @@ TEST_P(KeyGen, KeysAreConsistentAndSignForOpenSsl) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, KeyGen,
-    ::testing::Values(KeyShape{1024, 65537, 10, 2}, KeyShape{2048, 3, 10, 1},
-                      KeyShape{128, 3, 4, 2}, KeyShape{192, 65537, 4, 2},
-                      KeyShape{512, 0, 3, 1}),
-    [](const auto& shape) {
-      return "Rsa" + std::to_string(shape.param.bits) + "E" + std::to_string(shape.param.e);
-    });
+INSTANTIATE_TEST_SUITE_P(Shapes, KeyGen,
+                         ::testing::Values(KeyShape{1024, 65537, 10, 2}, KeyShape{2048, 3, 10, 1},
+                                           KeyShape{128, 3, 4, 2}, KeyShape{192, 65537, 4, 2},
+                                           KeyShape{512, 0, 3, 1}),
+                         [](const auto& shape) {
+                           return "Rsa" + std::to_string(shape.param.bits) + "E" +
+                                  std::to_string(shape.param.e);
+                         });
 
 TEST(KeyGenDraws, FixedNoiseGivesTheSameKeyTwice) {
   qiv_test_reset_random();
@@ -118,14 +121,14 @@ TEST(KeyGenRefusal, BadSizesAndUnusableExponentsLeaveRecordAndGeneratorUntouched
     std::uint32_t bits, e0, e_count;
   };
   const Case cases[] = {
-      {1000, 3, 1},     // not a multiple of 32
-      {96, 3, 1},       // a multiple of 32 but not of 64: n would lack its top digit
-      {0, 3, 1},    {64, 3, 1},  // primes of one digit or less
-      {2112, 3, 1}, {4096, 3, 1},  // beyond the 64-digit inverse and signature buffers
-      {1024, 4, 1},     // even e
-      {1024, 1, 1},     // e = 1
-      {1024, 0, 1},     // e = 0
-      {1024, 3, 33},    // e wider than the modulus
+      {1000, 3, 1},                 // not a multiple of 32
+      {96, 3, 1},                   // a multiple of 32 but not of 64: n would lack its top digit
+      {0, 3, 1},     {64, 3, 1},    // primes of one digit or less
+      {2112, 3, 1},  {4096, 3, 1},  // beyond the 64-digit inverse and signature buffers
+      {1024, 4, 1},                 // even e
+      {1024, 1, 1},                 // e = 1
+      {1024, 0, 1},                 // e = 0
+      {1024, 3, 33},                // e wider than the modulus
   };
   for (const Case& c : cases) {
     QIV_RSA_PRIVATE_KEY key;

@@ -1,12 +1,11 @@
 // MGF1-SHA1 against OpenSSL's MGF1, and its XOR-in-place contract.
 #define OPENSSL_SUPPRESS_DEPRECATED  // PKCS1_MGF1 is the reference mask; it is still exported
+#include <gtest/gtest.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
 #include <cstdint>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "rsa/rsa.h"
 #include "tests/rsa/reference.h"

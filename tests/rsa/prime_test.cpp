@@ -1,11 +1,10 @@
 // The probable-prime test: verdicts on known primes and hard composites, and the number of
 // Miller-Rabin rounds seen from the generator (each round draws one n-digit base).
+#include <gtest/gtest.h>
 #include <openssl/bn.h>
 
 #include <cstdint>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"

@@ -2,12 +2,11 @@
 // (recovered with OpenSSL's public-key operation), the draws, and CRT against the plain
 // private-key operation.
 #define OPENSSL_SUPPRESS_DEPRECATED  // PKCS1_MGF1 unmasks recovered encodings
+#include <gtest/gtest.h>
 #include <openssl/rsa.h>
 
 #include <cstdint>
 #include <random>
-
-#include <gtest/gtest.h>
 
 #include "bignum/bignum.h"
 #include "crypto/crypto.h"
@@ -33,8 +32,8 @@ Digits openssl_mod_exp(const Digits& x, const std::uint32_t* y, std::uint32_t ny
                        const QIV_RSA_PRIVATE_KEY& key) {
   BnCtx c;
   Bn r(BN_new());
-  BN_mod_exp(r.get(), qiv::test::to_bn(x.data(), key.n_count).get(),
-             qiv::test::to_bn(y, ny).get(), qiv::test::to_bn(key.n, key.n_count).get(), c.ctx);
+  BN_mod_exp(r.get(), qiv::test::to_bn(x.data(), key.n_count).get(), qiv::test::to_bn(y, ny).get(),
+             qiv::test::to_bn(key.n, key.n_count).get(), c.ctx);
   return qiv::test::to_digits(r.get(), key.n_count);
 }
 
@@ -65,16 +64,15 @@ Digits sign_crt(const QIV_RSA_PRIVATE_KEY& key, const Bytes& digest, std::uint32
 Digits sign_plain(const QIV_RSA_PRIVATE_KEY& key, const Bytes& digest, std::uint32_t salt_len) {
   Digits sig(key.n_count);
   std::uint32_t digits = 0;
-  EXPECT_EQ(QIV_RSA_PSS_Sign(&digits, sig.data(), key.n_count, key.n, key.d, 20, digest.data(),
-                             salt_len),
-            0);
+  EXPECT_EQ(
+      QIV_RSA_PSS_Sign(&digits, sig.data(), key.n_count, key.n, key.d, 20, digest.data(), salt_len),
+      0);
   EXPECT_EQ(digits, key.n_count);
   return sig;
 }
 
 std::int32_t verify(const QIV_RSA_PRIVATE_KEY& key, const Digits& sig, const Bytes& digest) {
-  return QIV_RSA_PSS_Verify(key.n_count, key.n, sig.data(), key.e_count, key.e, 20,
-                            digest.data());
+  return QIV_RSA_PSS_Verify(key.n_count, key.n, sig.data(), key.e_count, key.e, 20, digest.data());
 }
 
 class PssSignVectors : public ::testing::TestWithParam<int> {
@@ -152,18 +150,18 @@ INSTANTIATE_TEST_SUITE_P(Rsa1024And2048, PssSignVectors, ::testing::Values(1, 10
 // operation) and by OpenSSL. The edge values exercise both signs of m1 - m2 and the
 // representatives that vanish modulo one prime.
 TEST(CrtDec, EqualsThePlainOperationForRandomAndEdgeRepresentatives) {
-  const QIV_RSA_PRIVATE_KEY keys[] = {qiv::test::read_pss_vectors(1).key,
-                                      qiv::test::read_pss_vectors(10).key,
-                                      qiv::test::openssl_generated_key(2048, 3)};
+  std::vector<QIV_RSA_PRIVATE_KEY> keys = {qiv::test::read_pss_vectors(1).key,
+                                           qiv::test::read_pss_vectors(10).key};
+  if (!qiv::test::sanitized()) keys.push_back(qiv::test::openssl_generated_key(2048, 3));
   std::mt19937 rng(2024);
-  const int random_count = qiv::test::scaled(12, 3);
+  const int random_count = qiv::test::scaled(12, 2);
   for (const QIV_RSA_PRIVATE_KEY& key : keys) {
     const std::uint32_t k = key.n_count, h = k / 2;
     std::vector<Digits> inputs;
     Digits v(k, 0);
-    inputs.push_back(v);                               // 0
-    v[0] = 1, inputs.push_back(v);                     // 1
-    v.assign(key.n, key.n + k), v[0] -= 1;             // n - 1
+    inputs.push_back(v);                    // 0
+    v[0] = 1, inputs.push_back(v);          // 1
+    v.assign(key.n, key.n + k), v[0] -= 1;  // n - 1
     inputs.push_back(v);
     v.assign(k, 0), std::copy_n(key.p, h, v.begin());  // p: vanishes modulo p
     inputs.push_back(v);

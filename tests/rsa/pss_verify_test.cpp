@@ -1,13 +1,12 @@
 // PSS verification: the PKCS #1 v2.1 vectors, single-bit faults, crafted encodings signed with
 // OpenSSL's raw private-key operation, and moduli from hostile files.
 #define OPENSSL_SUPPRESS_DEPRECATED  // PKCS1_MGF1 masks the crafted encodings
+#include <gtest/gtest.h>
 #include <openssl/rsa.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-
-#include <gtest/gtest.h>
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
@@ -31,9 +30,9 @@ class PssVectors : public ::testing::TestWithParam<int> {
 
 TEST_P(PssVectors, EverySignatureOfTheSetVerifies) {
   for (const auto& ex : set_.examples) {
-    EXPECT_EQ(verify(set_.key, qiv::test::digits_from_be(ex.signature),
-                     qiv::test::sha1(ex.message)),
-              QIV_SUCCESS);
+    EXPECT_EQ(
+        verify(set_.key, qiv::test::digits_from_be(ex.signature), qiv::test::sha1(ex.message)),
+        QIV_SUCCESS);
   }
 }
 
@@ -105,8 +104,8 @@ class CraftedEncoding : public ::testing::Test {
     BN_CTX* ctx = BN_CTX_new();
     const Digits m = qiv::test::digits_from_be(em);
     qiv::test::Bn s(BN_new());
-    BN_mod_exp(s.get(), qiv::test::to_bn(m.data(), 32).get(),
-               qiv::test::to_bn(key_.d, 32).get(), qiv::test::to_bn(key_.n, 32).get(), ctx);
+    BN_mod_exp(s.get(), qiv::test::to_bn(m.data(), 32).get(), qiv::test::to_bn(key_.d, 32).get(),
+               qiv::test::to_bn(key_.n, 32).get(), ctx);
     BN_CTX_free(ctx);
     return qiv::test::to_digits(s.get(), 32);
   }
@@ -135,15 +134,15 @@ TEST_F(CraftedEncoding, WellFormedEncodingVerifiesAndTrailerOtherThanBCFails) {
 
 TEST_F(CraftedEncoding, MarkerOtherThan01AndAllZeroDbFail) {
   const Bytes h = h_of(mhash_, salt_);
-  EXPECT_EQ(verify_em(encode(db_with(kDbLen - 21, 0x02, salt_), h, 0xBC), mhash_),
-            QIV_ERR_FAIL);
+  EXPECT_EQ(verify_em(encode(db_with(kDbLen - 21, 0x02, salt_), h, 0xBC), mhash_), QIV_ERR_FAIL);
   EXPECT_EQ(verify_em(encode(Bytes(kDbLen, 0), h_of(mhash_, {}), 0xBC), mhash_), QIV_ERR_FAIL);
 }
 
 TEST_F(CraftedEncoding, EmptySaltAndAnySaltLengthVerify) {
   EXPECT_EQ(verify_em(encode(db_with(kDbLen - 1, 0x01, {}), h_of(mhash_, {}), 0xBC), mhash_),
             QIV_SUCCESS);
-  for (const std::size_t salt_len : {std::size_t{1}, std::size_t{32}, std::size_t{64}, kDbLen - 1}) {
+  for (const std::size_t salt_len :
+       {std::size_t{1}, std::size_t{32}, std::size_t{64}, kDbLen - 1}) {
     const Bytes salt(salt_len, 0x5C);
     const Bytes db = db_with(kDbLen - 1 - salt_len, 0x01, salt);
     EXPECT_EQ(verify_em(encode(db, h_of(mhash_, salt), 0xBC), mhash_), QIV_SUCCESS)
@@ -159,8 +158,7 @@ TEST_F(CraftedEncoding, TopBitOfFirstDbByteAfterUnmaskingIsIgnored) {
     salt[0] = tweak;
     const Bytes h = h_of(mhash_, salt);
     if (mask_of(h)[0] < 0x80) continue;
-    EXPECT_EQ(verify_em(encode(db_with(kDbLen - 21, 0x01, salt), h, 0xBC), mhash_),
-              QIV_SUCCESS);
+    EXPECT_EQ(verify_em(encode(db_with(kDbLen - 21, 0x01, salt), h, 0xBC), mhash_), QIV_SUCCESS);
     return;
   }
   FAIL() << "no salt gave a mask with its first bit set";
@@ -193,15 +191,13 @@ TEST(PssVerifyGuard, HostileModulusOrSizeFailsBeforeAnyArithmetic) {
   const std::uint32_t e = 65537;
   // A zero modulus would divide by zero in the reduction; a clear top bit breaks its
   // precondition; sizes outside 6..64 digits overflow the buffers or leave DB empty.
-  EXPECT_EQ(QIV_RSA_PSS_Verify(32, zero.data(), big.data(), 1, &e, 20, mhash.data()),
-            QIV_ERR_FAIL);
+  EXPECT_EQ(QIV_RSA_PSS_Verify(32, zero.data(), big.data(), 1, &e, 20, mhash.data()), QIV_ERR_FAIL);
   Digits low_top(good.n, good.n + 32);
   low_top[31] &= 0x7FFFFFFFu;
   EXPECT_EQ(QIV_RSA_PSS_Verify(32, low_top.data(), big.data(), 1, &e, 20, mhash.data()),
             QIV_ERR_FAIL);
   for (const std::uint32_t k : {0u, 1u, 5u, 65u, 66u, 1000u}) {
-    EXPECT_EQ(QIV_RSA_PSS_Verify(k, big.data(), big.data(), 1, &e, 20, mhash.data()),
-              QIV_ERR_FAIL)
+    EXPECT_EQ(QIV_RSA_PSS_Verify(k, big.data(), big.data(), 1, &e, 20, mhash.data()), QIV_ERR_FAIL)
         << "k = " << k;
   }
   EXPECT_EQ(QIV_RSA_PSS_Verify(32, nullptr, big.data(), 1, &e, 20, mhash.data()), QIV_ERR_FAIL);

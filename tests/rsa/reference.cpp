@@ -92,8 +92,7 @@ Digits digits_from_hex(std::string_view be_hex) {
   return to_digits(bn, static_cast<std::uint32_t>((be_hex.size() + 7) / 8));
 }
 
-QIV_RSA_PRIVATE_KEY record_from_primes(const BIGNUM* p_in, const BIGNUM* q_in,
-                                       std::uint32_t e) {
+QIV_RSA_PRIVATE_KEY record_from_primes(const BIGNUM* p_in, const BIGNUM* q_in, std::uint32_t e) {
   std::unique_ptr<BN_CTX, BnCtxFree> ctx(BN_CTX_new());
   const bool swap = BN_cmp(p_in, q_in) < 0;
   Bn p(BN_dup(swap ? q_in : p_in)), q(BN_dup(swap ? p_in : q_in));
@@ -154,8 +153,8 @@ Pkey to_pkey(const QIV_RSA_PRIVATE_KEY& key, bool with_private) {
     push(OSSL_PKEY_PARAM_RSA_EXPONENT2, key.dQ, key.dQ_count);
     push(OSSL_PKEY_PARAM_RSA_COEFFICIENT1, key.qInv, key.qInv_count);
   }
-  std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(
-      OSSL_PARAM_BLD_to_param(bld.get()), OSSL_PARAM_free);
+  std::unique_ptr<OSSL_PARAM, decltype(&OSSL_PARAM_free)> params(OSSL_PARAM_BLD_to_param(bld.get()),
+                                                                 OSSL_PARAM_free);
   PkeyCtx ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
   EVP_PKEY* raw = nullptr;
   check(EVP_PKEY_fromdata_init(ctx.get()) == 1, "fromdata_init");
@@ -165,8 +164,7 @@ Pkey to_pkey(const QIV_RSA_PRIVATE_KEY& key, bool with_private) {
   return Pkey(raw);
 }
 
-bool openssl_pss_verify(EVP_PKEY* key, const Bytes& digest, const Bytes& signature,
-                        int salt_len) {
+bool openssl_pss_verify(EVP_PKEY* key, const Bytes& digest, const Bytes& signature, int salt_len) {
   PkeyCtx ctx = pss_context(key, salt_len, false);
   return EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), digest.data(),
                          digest.size()) == 1;
@@ -184,8 +182,7 @@ Bytes openssl_pss_sign(EVP_PKEY* key, const Bytes& digest, int salt_len) {
 }
 
 PssVectorSet read_pss_vectors(int number) {
-  std::ifstream in(std::string(QIV_VECTORS_DIR) +
-                   "/asymmetric/RSA/pkcs-1v2-1d2-vec/pss-vect.txt");
+  std::ifstream in(std::string(QIV_VECTORS_DIR) + "/asymmetric/RSA/pkcs-1v2-1d2-vec/pss-vect.txt");
   check(in.good(), "pss-vect.txt not readable");
   // The file is a run of "# Label:" lines, each followed by lines of hex bytes. Inside a key
   // set, "Exponent" names e in the public part and d after "Public exponent".
@@ -261,7 +258,9 @@ bool sanitized() {
   return flag != nullptr && std::string(flag) == "1";
 }
 
-int scaled(int normal, int under_sanitizers) { return sanitized() ? under_sanitizers : normal; }
+int scaled(int normal, int under_sanitizers) {
+  return sanitized() ? under_sanitizers : normal;
+}
 
 Bytes next_generator_bytes() {
   Bytes out(40);

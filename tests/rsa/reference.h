@@ -29,9 +29,9 @@ using Pkey = std::unique_ptr<EVP_PKEY, PkeyFree>;
 // Conversions between our digit arrays and OpenSSL, written without our bignum code.
 Bn to_bn(const std::uint32_t* digits, std::uint32_t n);
 Digits to_digits(const BIGNUM* bn, std::uint32_t n);  // n digits, zero above the value
-Digits digits_from_be(const Bytes& be);                // big-endian octets, length 4k
+Digits digits_from_be(const Bytes& be);               // big-endian octets, length 4k
 Bytes be_from_digits(const std::uint32_t* digits, std::uint32_t n);
-Digits digits_from_hex(std::string_view be_hex);       // most significant digit first in text
+Digits digits_from_hex(std::string_view be_hex);  // most significant digit first in text
 
 // A key record from its primes and e, with the CRT values and d computed by OpenSSL.
 // p and q are swapped when needed so that p > q.
@@ -42,8 +42,7 @@ QIV_RSA_PRIVATE_KEY openssl_generated_key(int bits, std::uint32_t e);
 Pkey to_pkey(const QIV_RSA_PRIVATE_KEY& key, bool with_private);
 
 // RSASSA-PSS with SHA-1 and MGF1-SHA-1 over a 20-byte digest; signatures big-endian.
-bool openssl_pss_verify(EVP_PKEY* key, const Bytes& digest, const Bytes& signature,
-                        int salt_len);
+bool openssl_pss_verify(EVP_PKEY* key, const Bytes& digest, const Bytes& signature, int salt_len);
 Bytes openssl_pss_sign(EVP_PKEY* key, const Bytes& digest, int salt_len);
 
 // Example set `number` of pss-vect.txt: the key and its six signed messages.
