@@ -1,0 +1,143 @@
+// "-VERIFY"'s check: Check_SB20_Context / Check_SB10_Context over an arbitrary secured image
+// and eFuse value, with Validate_SB20/SB10_PublicKeyInfo on the record it carries.
+//
+// Input: [choice: u8][eFuse value][secured image: the rest]
+//   choice bit 0: the v1.1 set (else v2.1); bits 1-2: eFuse length: the set's own (0, 1), the
+//   other set's (2), or 0 (3).
+// As the command does, the context is the last 1024 (512) bytes of the image and the signed
+// image is everything before it; a shorter input becomes a zero-padded context over an empty
+// image. The check is then predicted in full from independent pieces (OpenSSL HMAC-SHA1 and
+// SHA-1, ref::pss_verify), in the order a device works:
+// - a wrong eFuse length, or (v2.1) a signature length field other than 256: the argument
+//   code, context untouched;
+// - otherwise the service table holds the slot numbers 0, 1, 2, ...;
+// - a record whose tag does not recompute under eFuse XOR tag: the validation code, record
+//   zeroed (and Validate_* alone says the same on a copy);
+// - a signature over SHA-1(image || next-stage key) that does not verify under the record's
+//   key: QIV_SBL_CTX_CHK_BAD_SIGNATURE, signature zeroed; else 0;
+// - no other context byte changes, the image and eFuse value are only read, and a context that
+//   passed passes again unchanged.
+#include <array>
+
+#include "fuzz/fuzz_support.h"
+#include "fuzz/reference.h"
+#include "sbl/sbl.h"
+
+namespace {
+
+// The two context layouts, stated here independently of the library's headers.
+struct Format {
+  std::uint32_t contextSize;
+  std::uint32_t keyPartSize;  // next-stage key at 0, and the record's own key part
+  std::uint32_t signatureLengthField;  // 0: none
+  std::uint32_t signature, signatureSize;
+  std::uint32_t record, recordSize;
+  std::uint32_t modulus, modulusSize;  // inside the record
+  std::uint32_t exponent;              // inside the record, one digit
+  std::uint32_t tag;                   // inside the record, 20 bytes
+  std::uint32_t serviceTable, serviceSlots;
+  std::uint32_t eFuseSize;
+  std::int32_t (*check)(const std::uint8_t*, std::uint32_t, std::uint8_t*, const std::uint8_t*,
+                        std::uint32_t);
+  std::int32_t (*validate)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
+};
+
+constexpr Format kV21{1024, 268, 268, 272, 256, 528, 288, 4, 256, 264, 268, 816, 24, 20,
+                      Check_SB20_Context, Validate_SB20_PublicKeyInfo};
+constexpr Format kV11{512, 132, 0, 132, 128, 260, 152, 0, 128, 128, 132, 412, 12, 16,
+                      Check_SB10_Context, Validate_SB10_PublicKeyInfo};
+
+using Span = std::span<const std::uint8_t>;
+
+// The record validates when HMAC-SHA1 under (eFuse XOR first tag bytes) of the key part is the
+// tag.
+bool record_validates(const Format& f, Span eFuse, Span record) {
+  fuzz::Bytes key(f.eFuseSize);
+  for (std::uint32_t i = 0; i < f.eFuseSize; ++i) key[i] = eFuse[i] ^ record[f.tag + i];
+  const ref::Sha1 tag = ref::hmac_sha1(key, record.first(f.keyPartSize));
+  return std::equal(tag.begin(), tag.end(), record.begin() + f.tag);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  fuzz::Reader in(data, size);
+  const std::uint8_t choice = in.u8();
+  const Format& f = (choice & 1) != 0 ? kV11 : kV21;
+  const Format& other = (choice & 1) != 0 ? kV21 : kV11;
+  const std::uint32_t lengthChoice = (choice >> 1) & 3;
+  const std::uint32_t eFuseLen =
+      lengthChoice < 2 ? f.eFuseSize : (lengthChoice == 2 ? other.eFuseSize : 0);
+  const fuzz::Exact eFuse(in.bytes(eFuseLen));
+  const fuzz::Bytes file = in.rest();
+
+  fuzz::Bytes contextBytes(f.contextSize, 0);
+  fuzz::Bytes imageBytes;
+  if (file.size() >= f.contextSize) {
+    imageBytes.assign(file.begin(), file.end() - f.contextSize);
+    std::copy(file.end() - f.contextSize, file.end(), contextBytes.begin());
+  } else {
+    std::copy(file.begin(), file.end(), contextBytes.begin());
+  }
+  const fuzz::Exact image(imageBytes);
+  const Span record = Span(contextBytes).subspan(f.record, f.recordSize);
+  const bool lengthOk = eFuseLen == f.eFuseSize;
+
+  // The validator alone, on a copy of the record.
+  fuzz::Guarded recordCopy(record);
+  const bool validates = lengthOk && record_validates(f, eFuse.span(), record);
+  const std::int32_t vr = f.validate(eFuse.data(), eFuseLen, recordCopy.data());
+  FUZZ_CHECK(recordCopy.guards_intact());
+  if (!lengthOk) {
+    FUZZ_CHECK(vr == QIV_SBL_PKI_BAD_PARAM && recordCopy.equals(record));
+  } else if (validates) {
+    FUZZ_CHECK(vr == 0 && recordCopy.equals(record));
+  } else {
+    FUZZ_CHECK(vr == QIV_SBL_PKI_TAG_MISMATCH && fuzz::all_zero(recordCopy.span()));
+  }
+
+  // The check, predicted step by step.
+  fuzz::Guarded context(contextBytes);
+  const std::int32_t rc =
+      f.check(eFuse.data(), eFuseLen, context.data(), image.data(), fuzz::u32(image.size()));
+  FUZZ_CHECK(context.guards_intact());
+  FUZZ_CHECK(image.equals(imageBytes));
+
+  fuzz::Bytes expected = contextBytes;
+  const bool signatureLengthOk =
+      f.signatureLengthField == 0 ||
+      fuzz::le32(contextBytes.data() + f.signatureLengthField) == f.signatureSize;
+  std::int32_t expectedRc = 0;
+  if (!lengthOk || !signatureLengthOk) {
+    expectedRc = QIV_SBL_CTX_CHK_BAD_PARAM;
+  } else {
+    for (std::uint32_t slot = 0; slot < f.serviceSlots; ++slot) {
+      std::uint8_t* at = expected.data() + f.serviceTable + 4 * slot;
+      at[0] = static_cast<std::uint8_t>(slot);
+      at[1] = at[2] = at[3] = 0;
+    }
+    if (!validates) {
+      expectedRc = QIV_SBL_PKI_TAG_MISMATCH;
+      std::fill_n(expected.begin() + f.record, f.recordSize, std::uint8_t{0});
+    } else {
+      const ref::Sha1 digest = ref::sha1(imageBytes, Span(contextBytes).first(f.keyPartSize));
+      const bool verifies = ref::pss_verify(
+          record.subspan(f.modulus, f.modulusSize),
+          Span(contextBytes).subspan(f.signature, f.signatureSize),
+          record.subspan(f.exponent, 4), digest);
+      if (!verifies) {
+        expectedRc = QIV_SBL_CTX_CHK_BAD_SIGNATURE;
+        std::fill_n(expected.begin() + f.signature, f.signatureSize, std::uint8_t{0});
+      }
+    }
+  }
+  FUZZ_CHECK(rc == expectedRc);
+  FUZZ_CHECK(context.equals(expected));
+
+  if (rc == 0) {
+    FUZZ_CHECK(f.check(eFuse.data(), eFuseLen, context.data(), image.data(),
+                       fuzz::u32(image.size())) == 0);
+    FUZZ_CHECK(context.equals(expected) && context.guards_intact());
+  }
+  return 0;
+}
