@@ -26,7 +26,8 @@ std::int32_t sign_expecting_untouched(std::int32_t form, const Bytes& blob, std:
   std::uint32_t sigLen = kUntouchedLength;
   // The blob lives in an allocation of exactly blobLen bytes, so a read past it is caught by
   // the sanitizer build.
-  Bytes exact(blob.begin(), blob.begin() + std::min<std::size_t>(blobLen, blob.size()));
+  const Bytes exact(blob.begin(),
+                    blob.begin() + std::min<std::ptrdiff_t>(blobLen, std::ssize(blob)));
   const std::int32_t rc = Generate_PSS_RSASignature(form, exact.data(), blobLen, kDigest.data(), 20,
                                                     sig.data(), &sigLen);
   EXPECT_TRUE(sig.guards_intact());
