@@ -191,8 +191,9 @@ TEST(SignatureWrappers, SignaturesOfOneDigestDifferAndBothVerify) {
 }
 
 // Verify_PSS_RSASignature2 takes k and the exponent size from a 256-byte signature's record;
-// out-of-range values are failed verifications, never reads past the 268-byte key part.
-TEST(SignatureWrappers, RecordLengthFieldsOutOfRangeFailVerification) {
+// out-of-range values are failed verifications, never reads past the 268-byte key part. So is
+// a modulus whose top digit is zero (a zero or non-normalised modulus).
+TEST(SignatureWrappers, MalformedRecordsFailVerification) {
   const TestKey& k = key2048();
   const Bytes good = key_part_v21(k);
   const Bytes validSig = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
@@ -206,7 +207,8 @@ TEST(SignatureWrappers, RecordLengthFieldsOutOfRangeFailVerification) {
         Case{PublicKeyInfoV21::kModulusLength, 260},  // k = 65
         Case{PublicKeyInfoV21::kModulusLength, 0xFFFFFFFCu},
         Case{PublicKeyInfoV21::kExponentLength, 0}, Case{PublicKeyInfoV21::kExponentLength, 8},
-        Case{PublicKeyInfoV21::kExponentLength, 0x80000004u}}) {
+        Case{PublicKeyInfoV21::kExponentLength, 0x80000004u},
+        Case{PublicKeyInfoV21::kModulus + 252, 0}}) {
     SCOPED_TRACE(testing::Message() << c.offset << "=" << c.value);
     Bytes part = good;  // exactly 268 bytes: the sanitizer sees any read beyond
     const Bytes v = le_bytes({c.value});
