@@ -54,14 +54,14 @@ for h in "${harnesses[@]}"; do
   # New inputs land in the first folder (the work corpus); the scratch copy only seeds.
   set +e
   "$BUILD/fuzz/fuzz_$h" "$corpus" "$scratch" -max_total_time="$SECONDS_EACH" \
-    -print_final_stats=1 -timeout=25 -rss_limit_mb=4096 -artifact_prefix="$crashes/" \
+    -print_final_stats=1 -max_len=4096 -timeout=25 -rss_limit_mb=4096 -artifact_prefix="$crashes/" \
     >"$log" 2>&1
   rc=$?
   set -e
   rm -rf "$scratch"
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   # The last status line (DONE after a full run) carries the final coverage and features.
-  last=$(grep -E '^#[0-9]+ .* cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
+  last=$(grep -E '^#[0-9]+[[:space:]].* cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
   cov=$(sed -n 's/.* cov: \([0-9]*\).*/\1/p' <<<"$last")
   ft=$(sed -n 's/.* ft: \([0-9]*\).*/\1/p' <<<"$last")
   units=$(find "$corpus" -type f | wc -l)
