@@ -7,10 +7,11 @@
 
 // 48 bytes; integers little-endian.
 struct BuildInfoBlock {
-  static constexpr std::uint32_t kZeroWord0 = 0;      // u32 0
-  static constexpr std::uint32_t kCreationTime = 4;   // u32: seconds since the Unix epoch, low 32 bits
-  static constexpr std::uint32_t kZeroWord1 = 8;      // u32 0
-  static constexpr std::uint32_t kText = 12;          // kTextValue, then zeros to the end
+  static constexpr std::uint32_t kZeroWord0 = 0;  // u32 0
+  static constexpr std::uint32_t kCreationTime =
+      4;                                          // u32: seconds since the Unix epoch, low 32 bits
+  static constexpr std::uint32_t kZeroWord1 = 8;  // u32 0
+  static constexpr std::uint32_t kText = 12;      // kTextValue, then zeros to the end
   static constexpr std::uint32_t kTextSize = 36;
   static constexpr std::uint32_t kSize = 48;
   static constexpr std::string_view kTextValue = "Orvalle Tessik Stage2Key";

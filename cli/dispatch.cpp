@@ -132,8 +132,8 @@ const CommandSet kCommandSetV21 = {
       return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination);
     },
     [](const char* source, const char* destination) {
-      return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context,
-                            BuildInfoBlock::kSize, source, destination);
+      return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context, BuildInfoBlock::kSize,
+                            source, destination);
     },
     sb20_Verify_Stage1,
     [](const char* source, const char* destination, const char* keyFile) {
@@ -143,5 +143,9 @@ const CommandSet kCommandSetV21 = {
     sb20_Verify_Stage2,
 };
 
-int sb10_main(int argc, char** argv) { return dispatch(kCommandSetV11, argc, argv); }
-int sb20_main(int argc, char** argv) { return dispatch(kCommandSetV21, argc, argv); }
+int sb10_main(int argc, char** argv) {
+  return dispatch(kCommandSetV11, argc, argv);
+}
+int sb20_main(int argc, char** argv) {
+  return dispatch(kCommandSetV21, argc, argv);
+}

@@ -55,5 +55,4 @@ enum class FileAccess {
 // /dev/full, a named pipe) is written in place and never replaced; its permissions are left
 // alone.
 [[nodiscard]] std::int32_t write_file(const char* path, const std::uint8_t* buffer,
-                                      std::int32_t count,
-                                      FileAccess access = FileAccess::kShared);
+                                      std::int32_t count, FileAccess access = FileAccess::kShared);

@@ -28,19 +28,17 @@ std::optional<std::vector<std::uint8_t>> read_image(const char* source, std::uin
 }
 
 std::int32_t write_output(const char* destination, const std::vector<std::uint8_t>& buffer) {
-  return write_file(destination, buffer.data(), static_cast<std::int32_t>(buffer.size())) == 0
-             ? 0
-             : -1;
+  return write_file(destination, buffer.data(), static_cast<std::int32_t>(buffer.size())) == 0 ? 0
+                                                                                               : -1;
 }
 
 }  // namespace
 
 std::int32_t run_stage1_job(SecureStage1Fn secure, std::span<const std::uint8_t> context,
-                            std::uint32_t blockSize, const char* source,
-                            const char* destination) {
+                            std::uint32_t blockSize, const char* source, const char* destination) {
   std::uint32_t codeLength = 0;
-  auto buffer = read_image(source, blockSize + static_cast<std::uint32_t>(context.size()),
-                           codeLength);
+  auto buffer =
+      read_image(source, blockSize + static_cast<std::uint32_t>(context.size()), codeLength);
   if (!buffer) return -1;
   const std::uint32_t imageLength = codeLength + blockSize;
   if (const std::int32_t rc = secure(buffer->data(), imageLength); rc != 0) return rc;

@@ -43,13 +43,24 @@ struct Components {
 
 Components components_of(sbl::KeyForm form, const QIV_RSA_PRIVATE_KEY& k) {
   if (form == sbl::KeyForm::kCrt) {
-    return {{{{k.n, k.n_count}, {k.e, k.e_count}, {k.d, k.d_count}, {k.p, k.p_count},
-              {k.q, k.q_count}, {k.dP, k.dP_count}, {k.dQ, k.dQ_count},
+    return {{{{k.n, k.n_count},
+              {k.e, k.e_count},
+              {k.d, k.d_count},
+              {k.p, k.p_count},
+              {k.q, k.q_count},
+              {k.dP, k.dP_count},
+              {k.dQ, k.dQ_count},
               {k.qInv, k.qInv_count}}},
             8};
   }
-  return {{{{k.n, k.n_count}, {k.d, k.d_count}, {k.p, k.p_count}, {k.q, k.q_count},
-            {k.dP, k.dP_count}, {k.dQ, k.dQ_count}, {k.qInv, k.qInv_count}, {nullptr, 0}}},
+  return {{{{k.n, k.n_count},
+            {k.d, k.d_count},
+            {k.p, k.p_count},
+            {k.q, k.q_count},
+            {k.dP, k.dP_count},
+            {k.dQ, k.dQ_count},
+            {k.qInv, k.qInv_count},
+            {nullptr, 0}}},
           7};
 }
 
@@ -66,7 +77,9 @@ void copy_bytes(std::span<const std::uint8_t> from, std::uint8_t* to) {
   std::copy(from.begin(), from.end(), to);
 }
 
-void zero(std::span<std::uint8_t> bytes) { std::fill(bytes.begin(), bytes.end(), std::uint8_t{0}); }
+void zero(std::span<std::uint8_t> bytes) {
+  std::fill(bytes.begin(), bytes.end(), std::uint8_t{0});
+}
 
 }  // namespace
 

@@ -20,7 +20,7 @@
 // "<base>_V21.spk" (read by the stage-1 command as "publicKeyInfo_V21_stage2.dat"). 548 bytes.
 struct SignedPublicKeyFileV21 {
   static constexpr std::uint32_t kRecord = 0;  // public key information record, v2.1 layout
-  static constexpr std::uint32_t kRecordSize = sbl::PublicKeyInfoV21::kSize;         // 288
+  static constexpr std::uint32_t kRecordSize = sbl::PublicKeyInfoV21::kSize;          // 288
   static constexpr std::uint32_t kKeyPartSize = sbl::PublicKeyInfoV21::kKeyPartSize;  // 268
   static constexpr std::uint32_t kSignatureLength = 288;  // u32, always kSignatureSize
   // CRT-form signature over [kRecord, kRecord + kRecordSize) with the pair's private key: the
@@ -55,7 +55,7 @@ struct PublicKeyRecordV11 {
   static constexpr std::uint32_t kExponent = 172;
   static constexpr std::uint32_t kExponentSize = 4;
   static constexpr std::uint32_t kSignatureLength = 176;  // u32 kSignatureSize
-  static constexpr std::uint32_t kSignature = 180;  // plain-form signature over the key data
+  static constexpr std::uint32_t kSignature = 180;        // plain-form signature over the key data
   static constexpr std::uint32_t kSignatureSize = 128;
   static constexpr std::uint32_t kSize = 308;
 
@@ -119,8 +119,9 @@ struct ProtectedPrivateKeyFile {
 
 // Clears the file and lays out the record and the signature length; the caller signs
 // [kRecord, kRecord + kRecordSize) into kSignature.
-void fill_sb20_signed_public_key_file(std::span<std::uint8_t, SignedPublicKeyFileV21::kSize> file,
-                                      std::span<const std::uint8_t, sbl::PublicKeyInfoV21::kSize> record);
+void fill_sb20_signed_public_key_file(
+    std::span<std::uint8_t, SignedPublicKeyFileV21::kSize> file,
+    std::span<const std::uint8_t, sbl::PublicKeyInfoV21::kSize> record);
 
 // True when the bytes start with a key part whose length fields are those of the system's v2.1
 // keys: modulus 256 bytes, exponent 4 bytes. Later bytes are not looked at.
@@ -136,8 +137,9 @@ void fill_sb20_signed_public_key_file(std::span<std::uint8_t, SignedPublicKeyFil
 // Clears the record and lays out header, key data (modulus and exponent from a v1.1 key part:
 // 128-byte modulus, 4-byte exponent) and the signature length 128; the caller signs the key
 // data into kSignature.
-void fill_sb10_public_record(std::span<std::uint8_t, PublicKeyRecordV11::kSize> record,
-                             std::span<const std::uint8_t, sbl::PublicKeyInfoV11::kKeyPartSize> keyPart);
+void fill_sb10_public_record(
+    std::span<std::uint8_t, PublicKeyRecordV11::kSize> record,
+    std::span<const std::uint8_t, sbl::PublicKeyInfoV11::kKeyPartSize> keyPart);
 
 // Builds the key the verifier takes for 128-byte signatures, modulus followed directly by
 // exponent, in `key`, which is cleared over its whole length first. Returns its length (128 +
@@ -156,8 +158,9 @@ void fill_sb10_public_record(std::span<std::uint8_t, PublicKeyRecordV11::kSize> 
 
 // Clears the record and lays out the header and a full-size plain-form blob. Returns false,
 // leaving the record zero, when the blob is not one (is_full_size_blob).
-[[nodiscard]] bool fill_sb10_private_record(std::span<std::uint8_t, PrivateKeyRecordV11::kSize> record,
-                                            std::span<const std::uint8_t> plainBlob);
+[[nodiscard]] bool fill_sb10_private_record(
+    std::span<std::uint8_t, PrivateKeyRecordV11::kSize> record,
+    std::span<const std::uint8_t> plainBlob);
 
 // True when the record carries exactly the header fill_sb10_private_record writes: header size
 // 28, the header text, key data length 604, modulus and private exponent lengths 128. A record

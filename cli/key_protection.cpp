@@ -42,14 +42,13 @@ std::int32_t start(ProtectionCipher& cipher, std::int32_t mode, Direction direct
   std::copy(key.begin(), key.end(), cipher.key.begin());
   std::copy(iv.begin(), iv.end(), cipher.iv.begin());
 
-  const std::int32_t setUp = QIV_AES_SetInfo(
-      &cipher.aes, QIV_AES_ENCRYPT | QIV_AES_ENC_DEC, cipher.key.data(),
-      static_cast<std::uint32_t>(key.size()), cipher.iv.data(),
-      static_cast<std::uint32_t>(cipher.iv.size()), QIV_PAD_NONE, 0);
+  const std::int32_t setUp =
+      QIV_AES_SetInfo(&cipher.aes, QIV_AES_ENCRYPT | QIV_AES_ENC_DEC, cipher.key.data(),
+                      static_cast<std::uint32_t>(key.size()), cipher.iv.data(),
+                      static_cast<std::uint32_t>(cipher.iv.size()), QIV_PAD_NONE, 0);
   if (setUp != 0) return QIV_KEYPROT_SETUP_FAILED;
-  const std::int32_t started = direction == Direction::kEncrypt
-                                   ? QIV_AES_CBC_EncInit(&cipher.aes)
-                                   : QIV_AES_CBC_DecInit(&cipher.aes);
+  const std::int32_t started = direction == Direction::kEncrypt ? QIV_AES_CBC_EncInit(&cipher.aes)
+                                                                : QIV_AES_CBC_DecInit(&cipher.aes);
   return started == 0 ? 0 : QIV_KEYPROT_SETUP_FAILED;
 }
 
@@ -76,8 +75,7 @@ class SecretBytes {
 
 }  // namespace
 
-std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer,
-                                   std::uint32_t length) {
+std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer, std::uint32_t length) {
   if (!protectable(buffer, length)) return QIV_KEYPROT_CIPHER_FAILED;
   sbl::Wiped<ProtectionCipher> cipher;
   if (const std::int32_t rc = start(*cipher, mode, Direction::kEncrypt); rc != 0) return rc;
@@ -97,8 +95,7 @@ std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer,
   return 0;
 }
 
-std::int32_t do_PrivateKey_Decrypt(std::int32_t mode, std::uint8_t* buffer,
-                                   std::uint32_t length) {
+std::int32_t do_PrivateKey_Decrypt(std::int32_t mode, std::uint8_t* buffer, std::uint32_t length) {
   if (!protectable(buffer, length)) return QIV_KEYPROT_CIPHER_FAILED;
   sbl::Wiped<ProtectionCipher> cipher;
   if (const std::int32_t rc = start(*cipher, mode, Direction::kDecrypt); rc != 0) return rc;

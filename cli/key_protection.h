@@ -16,7 +16,7 @@ inline constexpr std::int32_t kProtectionV21 = 2;  // AES-256-CBC
 
 // Results besides 0. The codes are those of the record library's code encryption, whose
 // failures they mirror.
-inline constexpr std::int32_t QIV_KEYPROT_SETUP_FAILED = QIV_SBL_AES_SETUP_FAILED;  // -544768
+inline constexpr std::int32_t QIV_KEYPROT_SETUP_FAILED = QIV_SBL_AES_SETUP_FAILED;     // -544768
 inline constexpr std::int32_t QIV_KEYPROT_CIPHER_FAILED = QIV_SBL_AES_ENCRYPT_FAILED;  // -540672
 
 // Encrypts length bytes of buffer in place. length must be a non-zero multiple of 16 (key

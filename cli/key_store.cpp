@@ -51,9 +51,8 @@ std::int32_t load_sb20_private_key(const char* path) {
 }
 
 std::int32_t load_sb10_maker_private_key(const char* path) {
-  const std::int32_t rc = load_protected_blob(path, kProtectionV11,
-                                              ProtectedPrivateKeyFile::kFillV11,
-                                              sbl::KeyForm::kPlain);
+  const std::int32_t rc = load_protected_blob(
+      path, kProtectionV11, ProtectedPrivateKeyFile::kFillV11, sbl::KeyForm::kPlain);
   return rc == 0 ? 0 : kKeyFileRejected;
 }
 
@@ -61,8 +60,9 @@ std::int32_t load_sb10_private_record(const char* path) {
   std::fill(sb10_privkey_file.begin(), sb10_privkey_file.end(), std::uint8_t{0});
   read_file(path, sb10_privkey_file.data(), static_cast<std::int32_t>(sb10_privkey_file.size()));
   // A record unprotected under the wrong key is garbage, which the header check refuses.
-  const std::int32_t rc = do_PrivateKey_Decrypt(kProtectionV11, sb10_privkey_file.data(),
-                                                static_cast<std::uint32_t>(sb10_privkey_file.size()));
+  const std::int32_t rc =
+      do_PrivateKey_Decrypt(kProtectionV11, sb10_privkey_file.data(),
+                            static_cast<std::uint32_t>(sb10_privkey_file.size()));
   privateKeyLen = rc == 0 ? sb10_signing_blob(sb10_privkey_file, privateKey) : 0;
   if (privateKeyLen == 0) {
     sbl::secure_wipe(sb10_privkey_file.data(), sb10_privkey_file.size());

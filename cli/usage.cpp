@@ -88,7 +88,9 @@ void print_lines(const std::array<std::string_view, N>& lines) {
 
 }  // namespace
 
-void print_text(std::string_view text) { std::fwrite(text.data(), 1, text.size(), stdout); }
+void print_text(std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+}
 
 void print_banner(std::string_view title) {
   print_text("\n");
@@ -97,5 +99,9 @@ void print_banner(std::string_view title) {
   print_text("\n");
 }
 
-void print_SB10_Usage() { print_lines(kUsageV11); }
-void print_SB20_Usage() { print_lines(kUsageV21); }
+void print_SB10_Usage() {
+  print_lines(kUsageV11);
+}
+void print_SB20_Usage() {
+  print_lines(kUsageV21);
+}

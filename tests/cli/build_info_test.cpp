@@ -1,10 +1,10 @@
 // The build-information block: a fixed layout in which only the creation time varies.
+#include "cli/build_info.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <ctime>
-
-#include "cli/build_info.h"
 
 namespace {
 

@@ -1,12 +1,13 @@
 // Private-key protection against OpenSSL's AES-CBC under the program's constants, restated
 // here: a change to them would orphan every key file in the field, so it must fail a test.
+#include "cli/key_protection.h"
+
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
 #include <array>
 #include <vector>
 
-#include "cli/key_protection.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {

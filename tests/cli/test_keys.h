@@ -21,8 +21,8 @@ inline QIV_RSA_PRIVATE_KEY synthetic_key(sbl::KeyForm form) {
   key.e[0] = form == sbl::KeyForm::kCrt ? 3 : 65537;
   key.e_count = 1;
   fill(key.d, key.d_count, k, 3);
-  fill(key.p, key.p_count, k / 2, 0x84);
-  fill(key.q, key.q_count, k / 2, 0x85);
+  fill(key.p, key.p_count, k / 2, 0x85);  // p > q, as the CRT recombination needs
+  fill(key.q, key.q_count, k / 2, 0x84);
   fill(key.dP, key.dP_count, k / 2, 6);
   fill(key.dQ, key.dQ_count, k / 2, 7);
   fill(key.qInv, key.qInv_count, k / 2, 8);
@@ -41,5 +41,6 @@ inline std::uint32_t le32_at(const std::vector<std::uint8_t>& bytes, std::size_t
 }
 
 inline void set_le32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    bytes[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
 }
