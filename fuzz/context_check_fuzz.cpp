@@ -17,8 +17,15 @@
 //   key: QIV_SBL_CTX_CHK_BAD_SIGNATURE, signature zeroed; else 0;
 // - no other context byte changes, the image and eFuse value are only read, and a context that
 //   passed passes again unchanged.
+// Then the command itself (sb20_Verify_Stage1 / sb10_Verify_Stage1) on the same bytes written to
+// files in a private folder: it succeeds exactly when the image holds a whole context and the
+// check, with the first 20 (16) bytes of the eFuse file, is predicted to pass. An eFuse file
+// shorter than that ends the process inside the file helpers (the command-level tests cover
+// it), so the command is not run on one.
 #include <array>
 
+#include "cli/commands.h"
+#include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/reference.h"
 #include "sbl/sbl.h"
@@ -58,17 +65,77 @@ bool record_validates(const Format& f, Span eFuse, Span record) {
   return std::equal(tag.begin(), tag.end(), record.begin() + f.tag);
 }
 
+// What the check must return for this eFuse value, context and image, and the context it must
+// leave behind.
+struct Outcome {
+  std::int32_t rc;
+  fuzz::Bytes context;
+};
+
+Outcome predict(const Format& f, Span eFuse, Span context, Span image) {
+  Outcome out{0, fuzz::Bytes(context.begin(), context.end())};
+  const bool signatureLengthOk =
+      f.signatureLengthField == 0 ||
+      fuzz::le32(context.data() + f.signatureLengthField) == f.signatureSize;
+  if (eFuse.size() != f.eFuseSize || !signatureLengthOk) {
+    out.rc = QIV_SBL_CTX_CHK_BAD_PARAM;
+    return out;
+  }
+  for (std::uint32_t slot = 0; slot < f.serviceSlots; ++slot) {
+    std::uint8_t* at = out.context.data() + f.serviceTable + 4 * slot;
+    at[0] = static_cast<std::uint8_t>(slot);
+    at[1] = at[2] = at[3] = 0;
+  }
+  const Span record = context.subspan(f.record, f.recordSize);
+  if (!record_validates(f, eFuse, record)) {
+    out.rc = QIV_SBL_PKI_TAG_MISMATCH;
+    std::fill_n(out.context.begin() + f.record, f.recordSize, std::uint8_t{0});
+    return out;
+  }
+  const ref::Sha1 digest = ref::sha1(image, context.first(f.keyPartSize));
+  if (!ref::pss_verify(record.subspan(f.modulus, f.modulusSize),
+                       context.subspan(f.signature, f.signatureSize),
+                       record.subspan(f.exponent, 4), digest)) {
+    out.rc = QIV_SBL_CTX_CHK_BAD_SIGNATURE;
+    std::fill_n(out.context.begin() + f.signature, f.signatureSize, std::uint8_t{0});
+  }
+  return out;
+}
+
+// "-VERIFY" on the input written to files; its result must be the predicted one.
+void run_command(bool v11, const Format& f, const fuzz::Bytes& eFuse, const fuzz::Bytes& file) {
+  if (eFuse.size() < f.eFuseSize) return;
+  static fuzz::TempFolder folder("context-check-fuzz");
+  const std::string imagePath = folder.write("secured.bin", file);
+  const std::string eFusePath = folder.write("eFuse.dat", eFuse);
+  std::int32_t rc = 0;
+  {
+    const fuzz::QuietStdout quiet;
+    rc = v11 ? sb10_Verify_Stage1(imagePath.c_str(), eFusePath.c_str())
+             : sb20_Verify_Stage1(imagePath.c_str(), eFusePath.c_str());
+  }
+  bool passes = false;
+  if (file.size() >= f.contextSize) {
+    const Span all(file);
+    const std::size_t code = file.size() - f.contextSize;
+    passes = predict(f, Span(eFuse).first(f.eFuseSize), all.subspan(code), all.first(code)).rc == 0;
+  }
+  FUZZ_CHECK(rc == (passes ? 0 : -1));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   fuzz::Reader in(data, size);
   const std::uint8_t choice = in.u8();
-  const Format& f = (choice & 1) != 0 ? kV11 : kV21;
-  const Format& other = (choice & 1) != 0 ? kV21 : kV11;
+  const bool v11 = (choice & 1) != 0;
+  const Format& f = v11 ? kV11 : kV21;
+  const Format& other = v11 ? kV21 : kV11;
   const std::uint32_t lengthChoice = (choice >> 1) & 3;
   const std::uint32_t eFuseLen =
       lengthChoice < 2 ? f.eFuseSize : (lengthChoice == 2 ? other.eFuseSize : 0);
-  const fuzz::Exact eFuse(in.bytes(eFuseLen));
+  const fuzz::Bytes eFuseBytes = in.bytes(eFuseLen);
+  const fuzz::Exact eFuse(eFuseBytes);
   const fuzz::Bytes file = in.rest();
 
   fuzz::Bytes contextBytes(f.contextSize, 0);
@@ -85,59 +152,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The validator alone, on a copy of the record.
   fuzz::Guarded recordCopy(record);
-  const bool validates = lengthOk && record_validates(f, eFuse.span(), record);
   const std::int32_t vr = f.validate(eFuse.data(), eFuseLen, recordCopy.data());
   FUZZ_CHECK(recordCopy.guards_intact());
   if (!lengthOk) {
     FUZZ_CHECK(vr == QIV_SBL_PKI_BAD_PARAM && recordCopy.equals(record));
-  } else if (validates) {
+  } else if (record_validates(f, eFuse.span(), record)) {
     FUZZ_CHECK(vr == 0 && recordCopy.equals(record));
   } else {
     FUZZ_CHECK(vr == QIV_SBL_PKI_TAG_MISMATCH && fuzz::all_zero(recordCopy.span()));
   }
 
-  // The check, predicted step by step.
+  // The check.
   fuzz::Guarded context(contextBytes);
   const std::int32_t rc =
       f.check(eFuse.data(), eFuseLen, context.data(), image.data(), fuzz::u32(image.size()));
+  const Outcome expected = predict(f, eFuse.span(), contextBytes, imageBytes);
   FUZZ_CHECK(context.guards_intact());
-  FUZZ_CHECK(image.equals(imageBytes));
-
-  fuzz::Bytes expected = contextBytes;
-  const bool signatureLengthOk =
-      f.signatureLengthField == 0 ||
-      fuzz::le32(contextBytes.data() + f.signatureLengthField) == f.signatureSize;
-  std::int32_t expectedRc = 0;
-  if (!lengthOk || !signatureLengthOk) {
-    expectedRc = QIV_SBL_CTX_CHK_BAD_PARAM;
-  } else {
-    for (std::uint32_t slot = 0; slot < f.serviceSlots; ++slot) {
-      std::uint8_t* at = expected.data() + f.serviceTable + 4 * slot;
-      at[0] = static_cast<std::uint8_t>(slot);
-      at[1] = at[2] = at[3] = 0;
-    }
-    if (!validates) {
-      expectedRc = QIV_SBL_PKI_TAG_MISMATCH;
-      std::fill_n(expected.begin() + f.record, f.recordSize, std::uint8_t{0});
-    } else {
-      const ref::Sha1 digest = ref::sha1(imageBytes, Span(contextBytes).first(f.keyPartSize));
-      const bool verifies = ref::pss_verify(
-          record.subspan(f.modulus, f.modulusSize),
-          Span(contextBytes).subspan(f.signature, f.signatureSize),
-          record.subspan(f.exponent, 4), digest);
-      if (!verifies) {
-        expectedRc = QIV_SBL_CTX_CHK_BAD_SIGNATURE;
-        std::fill_n(expected.begin() + f.signature, f.signatureSize, std::uint8_t{0});
-      }
-    }
-  }
-  FUZZ_CHECK(rc == expectedRc);
-  FUZZ_CHECK(context.equals(expected));
-
+  FUZZ_CHECK(image.equals(imageBytes) && eFuse.equals(eFuseBytes));
+  FUZZ_CHECK(rc == expected.rc);
+  FUZZ_CHECK(context.equals(expected.context));
   if (rc == 0) {
     FUZZ_CHECK(f.check(eFuse.data(), eFuseLen, context.data(), image.data(),
                        fuzz::u32(image.size())) == 0);
-    FUZZ_CHECK(context.equals(expected) && context.guards_intact());
+    FUZZ_CHECK(context.equals(expected.context) && context.guards_intact());
   }
+
+  run_command(v11, f, eFuseBytes, file);
   return 0;
 }
+

@@ -24,9 +24,15 @@
 // - the key and the message are only read; nothing outside the buffers is written;
 // - the key the front end builds is the record's modulus followed by its exponent bytes, and
 //   nothing else, or nothing at all.
+// Then the command itself (sb20_Verify_Stage2 / sb10_Verify_Stage2) on the same bytes written to
+// files in a private folder: it must succeed exactly when the command's way above verified.
+// A v1.1 key file shorter than 308 bytes ends the process inside the file helpers (the
+// command-level tests cover it), so the command is not run on one.
 #include <array>
 
+#include "cli/commands.h"
 #include "cli/key_files.h"
+#include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/reference.h"
 #include "sbl/sbl.h"
@@ -66,8 +72,8 @@ struct SignedImage {
   std::uint8_t* signature() { return bytes.data() + messageLen; }
 };
 
-// Verifies in place and checks the outcome against the reference.
-void verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view,
+// Verifies in place and checks the outcome against the reference; true when it verified.
+bool verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view,
                       const fuzz::Bytes& file, std::uint32_t sigSize) {
   SignedImage image(file, sigSize);
   const fuzz::Bytes keyBefore(key.begin(), key.end());
@@ -89,18 +95,19 @@ void verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view,
     FUZZ_CHECK(rc == QIV_SBL_VERIFY_FAILED);
     FUZZ_CHECK(fuzz::all_zero(Span(image.signature(), sigSize)));
   }
+  return expected;
 }
 
-// The stage-2 command's way (see the file comment).
-void command_path(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file) {
+// The stage-2 command's way (see the file comment); true when the image verifies.
+bool command_path(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file) {
   const std::uint32_t sigSize = v11 ? 128 : 256;
   fuzz::Guarded publicKey(kKeyBuffer, 0);
   std::uint32_t keyLen = 0;
   KeyView view{};
   if (!v11) {
-    if (keyFile.size() > kKeyBuffer) return;  // refused before reading
+    if (keyFile.size() > kKeyBuffer) return false;  // refused before reading
     std::copy(keyFile.begin(), keyFile.end(), publicKey.data());
-    if (!sb20_key_part_ok(Span(publicKey.data(), keyFile.size()))) return;
+    if (!sb20_key_part_ok(Span(publicKey.data(), keyFile.size()))) return false;
     keyLen = kKeyPartV21;
     view = v21_key(publicKey.span());
   } else {
@@ -110,7 +117,7 @@ void command_path(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file)
     FUZZ_CHECK(publicKey.guards_intact());
     if (keyLen == 0) {
       FUZZ_CHECK(fuzz::all_zero(publicKey.span()));
-      return;
+      return false;
     }
     const std::uint32_t modulusLength = fuzz::le32(record.data() + 36);
     const std::uint32_t exponentLength = fuzz::le32(record.data() + 168);
@@ -122,9 +129,25 @@ void command_path(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file)
     FUZZ_CHECK(fuzz::all_zero(publicKey.span().subspan(keyLen)));
     view = v11_key(publicKey.span());
   }
-  if (file.size() < sigSize) return;  // no message: refused
-  verify_and_check(publicKey.span(), keyLen, view, file, sigSize);
+  if (file.size() < sigSize) return false;  // no message: refused
+  const bool verified = verify_and_check(publicKey.span(), keyLen, view, file, sigSize);
   FUZZ_CHECK(publicKey.guards_intact());
+  return verified;
+}
+
+// "-STAGE2_VERIFY" on the input written to files.
+void run_command(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file, bool verifies) {
+  if (v11 && keyFile.size() < kRecordV11) return;
+  static fuzz::TempFolder folder("stage2-verify-fuzz");
+  const std::string imagePath = folder.write("signed.bin", file);
+  const std::string keyPath = folder.write("key.spk", keyFile);
+  std::int32_t rc = 0;
+  {
+    const fuzz::QuietStdout quiet;
+    rc = v11 ? sb10_Verify_Stage2(imagePath.c_str(), keyPath.c_str())
+             : sb20_Verify_Stage2(imagePath.c_str(), keyPath.c_str());
+  }
+  FUZZ_CHECK(rc == (verifies ? 0 : -1));
 }
 
 // The library's contract, without the front end's gate.
@@ -165,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool v11 = (choice & 1) != 0;
   const std::uint32_t setSize = v11 ? 128 : 256;
 
-  command_path(v11, keyFile, file);
+  run_command(v11, keyFile, file, command_path(v11, keyFile, file));
   library_path(v11, (choice & 2) != 0 ? oddLength : setSize, keyFile, file);
   return 0;
 }
