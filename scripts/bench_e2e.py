@@ -260,6 +260,9 @@ def main():
     if not os.access(TIME_BIN, os.X_OK):
         print(f"warning: {TIME_BIN} missing, no peak memory figures", file=sys.stderr)
     try:
+        # What the program occupies before it touches any file: the share of every peak below
+        # that is not the command's own working memory.
+        baseline = peak_kib([bench.ours("-v2.1", "-v")], bench.ours_dir)
         bench.make_keys()
         if not args.skip_keygen:
             print("key pairs:", flush=True)
@@ -272,7 +275,8 @@ def main():
         return 1
     openssl = subprocess.run(["openssl", "version"], capture_output=True, text=True).stdout
     result = {"runs": args.runs, "keygen_runs": args.keygen_runs,
-              "openssl_version": openssl.strip(), "rows": bench.rows}
+              "openssl_version": openssl.strip(), "baseline_peak_kib": baseline,
+              "rows": bench.rows}
     args.out.write_text(json.dumps(result, indent=1) + "\n")
     shutil.rmtree(work)
     return 0
