@@ -78,6 +78,10 @@ void flip_byte(const fs::path& file, std::size_t offset, std::uint8_t mask = 0x0
 [[nodiscard]] std::uint32_t le32(const Bytes& bytes, std::size_t offset);
 void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value);
 
+// True under the sanitizer build (QIV_SANITIZED=1), where every run of the program is several
+// times slower: suites then sample fewer positions of the same regions.
+[[nodiscard]] bool sanitized();
+
 // A description turned into a test name: every character but letters and digits becomes '_'.
 [[nodiscard]] std::string test_name(std::string_view what);
 
