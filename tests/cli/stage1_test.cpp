@@ -308,7 +308,15 @@ TEST_F(Stage1, MakerRecordOfAnotherKeyFailsTheSelfCheck) {
   e2e::copy_key(dir_.path(), "other/publicKeyInfo_V21.dat", "publicKeyInfo_V21.dat");
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
   EXPECT_EQ(r.output, kBannerV21 + kGenerationFailed);
-  EXPECT_NE(r.status, 0);
+  EXPECT_EQ(r.status, 0x50);  // 0xFFF10050: the record does not validate under the eFuse value
+  EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
+}
+
+TEST_F(Stage1, MakerPrivateKeyOfAnotherPairFailsTheSelfCheckWithItsCode) {
+  e2e::copy_key(dir_.path(), "other/privateKey_V21.dat", "privateKey_V21.dat");
+  const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
+  EXPECT_EQ(r.output, kBannerV21 + kGenerationFailed);
+  EXPECT_EQ(r.status, 0x90);  // 0xFFF30090: the context signature does not verify
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
 
