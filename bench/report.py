@@ -279,7 +279,17 @@ def machine_block(machine, micro, e2e):
     return "\n".join(lines)
 
 
-def render(micro, masked, e2e, machine, notes):
+def scalar_note(micro, scalar):
+    """One line on OpenSSL's integer-only SHA-1, when it was measured."""
+    theirs, ours = scalar.median("sha1", "openssl", MiB), micro.median("sha1", "ours", MiB)
+    if theirs is None or ours is None:
+        return ""
+    return (f"Reference point: OpenSSL's integer-only SHA-1 (SSSE3, AVX and AVX2 masked as well) "
+            f"hashes 1 MiB in {fmt_time(theirs)}{fmt_rate(MiB, theirs)}; ours reaches "
+            f"{theirs / ours:.2f}× its throughput.")
+
+
+def render(micro, masked, e2e, machine, notes, scalar=None):
     runs, kruns = e2e.get("runs", "?"), e2e.get("keygen_runs", "?")
     target_rows = "\n".join(f"| {name} | {measured} | {verdict(ok)} |"
                             for _, name, measured, ok in targets(micro, masked, e2e))
@@ -322,6 +332,8 @@ def render(micro, masked, e2e, machine, notes):
         "no CRT values. Key generation: one key per repetition, median of the repetitions.",
         "",
         micro_table(micro, masked),
+        "",
+        scalar_note(micro, scalar or Micro({})),
         "",
         f"## Commands end to end (whole processes, median of {runs} runs; key pairs {kruns})",
         "",
@@ -376,6 +388,7 @@ def main(argv=None):
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--micro", required=True)
     ap.add_argument("--masked")
+    ap.add_argument("--scalar", help="OpenSSL's SHA-1 with every SIMD path masked too")
     ap.add_argument("--e2e")
     ap.add_argument("--machine")
     ap.add_argument("--notes")
@@ -383,7 +396,8 @@ def main(argv=None):
     args = ap.parse_args(argv)
     micro, masked = Micro(load(args.micro)), Micro(load(args.masked))
     notes = Path(args.notes).read_text() if args.notes else ""
-    Path(args.out).write_text(render(micro, masked, load(args.e2e), load(args.machine), notes))
+    Path(args.out).write_text(render(micro, masked, load(args.e2e), load(args.machine), notes,
+                                     Micro(load(args.scalar))))
     for _, name, measured, ok in targets(micro, masked, load(args.e2e)):
         print(f"{verdict(ok).strip('*'):4}  {name}: {measured}")
     return 1 if micro.errors or masked.errors else 0

@@ -142,6 +142,12 @@ class Rendering(unittest.TestCase):
         self.assertIn("not measured", text)
         self.assertNotIn("PASS", text)
 
+    def test_integer_only_reference_point_is_openssl_time_over_ours(self):
+        micro = report.Micro(gbench({"sha1/ours/1048576": [4e6]}))
+        scalar = report.Micro(gbench({"sha1/openssl/1048576": [2e6]}))
+        self.assertIn("ours reaches 0.50× its throughput", report.scalar_note(micro, scalar))
+        self.assertEqual(report.scalar_note(micro, report.Micro({})), "")
+
 
 if __name__ == "__main__":
     sys.path.insert(0, str(Path(__file__).parent))

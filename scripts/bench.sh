@@ -16,6 +16,9 @@ REPETITIONS=${BENCH_REPETITIONS:-3}
 # OPENSSL_ia32cap is read once, when libcrypto initialises: "~" clears capability bits.
 # First word, bit 57: AES-NI (CPUID.1:ECX.25). Second word, bit 29: SHA (CPUID.7:EBX.29).
 MASK='~0x200000000000000:~0x20000000'
+# Also without SSSE3 (bit 41), AVX (bit 60) and AVX2 (second word, bit 5): OpenSSL's integer-only
+# SHA-1, the reference point for what portable code can reach.
+SCALAR_MASK='~0x1200020000000000:~0x20000020'
 
 if [ ! -x /usr/bin/time ]; then
   echo "installing /usr/bin/time for the peak-memory figures"
@@ -47,6 +50,11 @@ OPENSSL_ia32cap=$MASK "$BUILD/bench/qiv_bench" --benchmark_repetitions="$REPETIT
   --benchmark_filter='^(sha1|aes128cbc_[a-z]+)/openssl/' \
   --benchmark_out="$RESULTS/masked.json" --benchmark_out_format=json
 
+echo "== OpenSSL's integer-only SHA-1"
+OPENSSL_ia32cap=$SCALAR_MASK "$BUILD/bench/qiv_bench" --benchmark_repetitions="$REPETITIONS" \
+  --benchmark_filter='^sha1/openssl/1048576$' \
+  --benchmark_out="$RESULTS/scalar.json" --benchmark_out_format=json
+
 echo "== commands end to end"
 python3 scripts/bench_e2e.py --program "$BUILD/cli/Tarnwick_V21" --out "$RESULTS/e2e.json" \
   --runs "${BENCH_RUNS:-5}" --keygen-runs "${BENCH_KEYGEN_RUNS:-15}" \
@@ -74,5 +82,5 @@ EOF
 
 echo "== $OUT"
 python3 bench/report.py --micro "$RESULTS/micro.json" --masked "$RESULTS/masked.json" \
-  --e2e "$RESULTS/e2e.json" --machine "$RESULTS/machine.json" --notes bench/profile_notes.md \
+  --scalar "$RESULTS/scalar.json" --e2e "$RESULTS/e2e.json" --machine "$RESULTS/machine.json" --notes bench/profile_notes.md \
   --out "$OUT"
