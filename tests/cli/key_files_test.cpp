@@ -32,7 +32,7 @@ Bytes with(Bytes bytes, Field field) {
   return bytes;
 }
 
-TEST(PrivateKeyBlob, ComponentsAreLengthPrefixedLittleEndianDigits) {
+TEST(BlobLayout, ComponentsAreLengthPrefixedLittleEndianDigits) {
   for (const KeyForm form : {KeyForm::kCrt, KeyForm::kPlain}) {
     const bool crt = form == KeyForm::kCrt;
     const QIV_RSA_PRIVATE_KEY key = synthetic_key(form);
@@ -53,7 +53,7 @@ TEST(PrivateKeyBlob, ComponentsAreLengthPrefixedLittleEndianDigits) {
   }
 }
 
-TEST(PrivateKeyBlob, OtherSizesAreNeitherLaidOutNorAccepted) {
+TEST(BlobLayout, OtherSizesAreNeitherLaidOutNorAccepted) {
   QIV_RSA_PRIVATE_KEY key = synthetic_key(KeyForm::kCrt);
   Bytes out(2048, 0xEE);
   EXPECT_EQ(put_private_key_blob(KeyForm::kCrt, key, std::span(out).first(1187)), 0u);
