@@ -190,7 +190,7 @@ std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room) {
 
 std::int32_t write_file(const char* path, const std::uint8_t* buffer, std::int32_t count,
                         FileAccess access) {
-  if (path == nullptr) return report_write_failure(kOpenError);
+  if (path == nullptr || *path == '\0') return report_write_failure(kOpenError);
   if (count < 0 || (count > 0 && buffer == nullptr)) return report_write_failure(kWriteError);
   const std::span<const std::uint8_t> bytes(buffer, static_cast<std::size_t>(count));
   const bool ownerOnly = access == FileAccess::kOwnerOnly;

@@ -115,6 +115,7 @@ TEST(Files, FailedOutputsKeepTheOldFileAndLeaveNoTemporary) {
       {folder / "new", readOnly, "file open error\n"},
       {dir / "missing" / "new", nothing, "file open error\n"},
       {dir.path(), nothing, "file open error\n"},
+      {"", nothing, "file open error\n"},
       {folder / "old", fullDisk, "file write error\n"},
       {"/dev/full", nothing, "file write error\n"},
   };
