@@ -94,4 +94,17 @@ TEST(Program, ImageCommandsWithAMissingSourceStopAfterTheBanner) {
   }
 }
 
+// A private key file that is not whole AES blocks fails to unprotect with 0xFFF7C000, a code
+// whose low byte is 0: the process must still fail (255), never exit with 0.
+TEST(Program, FailureCodeWithAZeroLowByteExitsWith255) {
+  TempDir dir;
+  write_bytes(dir / "bl2.bin", pattern_bytes(64, 1));
+  write_bytes(dir / "key_V21.prv", pattern_bytes(1199, 2));
+  const Captured run =
+      run_tarnwick(dir.path(), {"-v2.1", "bl2.bin", "out.bin", "key_V21.prv", "-STAGE2"});
+  EXPECT_EQ(run.output, kBannerV21);
+  EXPECT_EQ(run.status, 255);
+  EXPECT_EQ(dir.entries(), (std::vector<std::string>{"bl2.bin", "key_V21.prv"}));
+}
+
 }  // namespace
