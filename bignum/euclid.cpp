@@ -57,6 +57,7 @@ bool is_one(const std::uint32_t* a, std::uint32_t n) {
 }
 
 bool is_zero(const Record& r) { return r.top == 0 && r.value[0] == 0; }
+bool is_one(const Record& r) { return r.top == 0 && r.value[0] == 1; }
 
 // Value digits above a record's top index are zero, so value arithmetic stops there. D's top
 // index may lag behind its shrinking value until the step's end trims it; it never lies below.
@@ -221,7 +222,7 @@ std::int32_t qiv_bn_Euclid(std::uint32_t* dst, const std::uint32_t* a, const std
     if (is_zero(*s)) return fail(dst, d->value[0], n);
     // A remainder of 1 left by a multi-digit divisor is the answer already; reducing by it would
     // leave 0 and report gcd 1 as a failure.
-    if (s->top == 0 && s->value[0] == 1) {
+    if (is_one(*s)) {
       write_success(dst, s->cofactor, m, n);
       return QIV_SUCCESS;
     }
