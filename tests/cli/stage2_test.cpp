@@ -35,6 +35,8 @@ struct Set {
   std::size_t signature;
 };
 
+void PrintTo(const Set& set, std::ostream* os) { *os << set.selector; }
+
 const Set kV21{"-v2.1", kBannerV21, "alice_V21.prv", "alice_V21.spk", "bob_V21.spk", 256};
 const Set kV11{"-v1.1", kBannerV11, "alice.prv", "alice.spk", "bob.spk", 128};
 
@@ -166,6 +168,8 @@ struct KeyFileCase {
   bool signing;      // -STAGE2 with "key" as private key file, else -STAGE2_VERIFY with it
   std::string line;  // printed after the banner
 };
+
+void PrintTo(const KeyFileCase& c, std::ostream* os) { *os << c.what; }
 
 class Stage2KeyFiles : public ::testing::TestWithParam<KeyFileCase> {};
 
