@@ -50,8 +50,7 @@ std::uint32_t bn_ModD(const std::uint32_t* a, std::uint32_t n, std::uint32_t d);
 void qiv_bn_copy(std::uint32_t* dst, const std::uint32_t* src, std::uint32_t n);
 // 1, 0 or -1 as a is above, equal to or below b. The contract is na >= 1 and na >= nb; a
 // shorter a is compared correctly as well. Each operand is read only below its own count.
-int qiv_bn_cmp(const std::uint32_t* a, std::uint32_t na, const std::uint32_t* b,
-               std::uint32_t nb);
+int qiv_bn_cmp(const std::uint32_t* a, std::uint32_t na, const std::uint32_t* b, std::uint32_t nb);
 // dst (na digits) = a + b, returning the final carry (0 or 1): a + b = dst + carry * 2^(32 na).
 // na >= nb. dst may be a (every caller's use), or b when na = nb, or an array of its own.
 std::uint32_t qiv_bn_Add(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,

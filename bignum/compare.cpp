@@ -8,8 +8,7 @@ void qiv_bn_copy(std::uint32_t* dst, const std::uint32_t* src, std::uint32_t n) 
 
 // The longer operand's extra digits decide first: any non-zero one makes it the larger. Only
 // digits below each operand's own count are read, whichever operand is longer.
-int qiv_bn_cmp(const std::uint32_t* a, std::uint32_t na, const std::uint32_t* b,
-               std::uint32_t nb) {
+int qiv_bn_cmp(const std::uint32_t* a, std::uint32_t na, const std::uint32_t* b, std::uint32_t nb) {
   for (std::uint32_t i = na; i-- > nb;) {
     if (a[i] != 0) return 1;
   }

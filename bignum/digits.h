@@ -7,8 +7,12 @@
 
 namespace qiv::bn {
 
-constexpr std::uint32_t lo(std::uint64_t t) { return static_cast<std::uint32_t>(t); }
-constexpr std::uint32_t hi(std::uint64_t t) { return static_cast<std::uint32_t>(t >> 32); }
+constexpr std::uint32_t lo(std::uint64_t t) {
+  return static_cast<std::uint32_t>(t);
+}
+constexpr std::uint32_t hi(std::uint64_t t) {
+  return static_cast<std::uint32_t>(t >> 32);
+}
 
 // Local work arrays hold secret values (primes, private exponents, CRT halves): they are wiped
 // on every path out of their scope.

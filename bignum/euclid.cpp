@@ -56,8 +56,12 @@ bool is_one(const std::uint32_t* a, std::uint32_t n) {
   return a[0] == 1;
 }
 
-bool is_zero(const Record& r) { return r.top == 0 && r.value[0] == 0; }
-bool is_one(const Record& r) { return r.top == 0 && r.value[0] == 1; }
+bool is_zero(const Record& r) {
+  return r.top == 0 && r.value[0] == 0;
+}
+bool is_one(const Record& r) {
+  return r.top == 0 && r.value[0] == 1;
+}
 
 // Value digits above a record's top index are zero, so value arithmetic stops there. D's top
 // index may lag behind its shrinking value until the step's end trims it; it never lies below.
@@ -71,8 +75,7 @@ bool at_least(const Record& x, const Record& y) {
 
 // K -= q*K' modulo 2^(32(n+1)): the low digits by multiply-subtract, whose borrow digit c moves
 // into the sign digit together with q times the other sign digit.
-void cofactor_sub_mul(std::uint32_t* k, const std::uint32_t* k2, std::uint32_t q,
-                      std::uint32_t n) {
+void cofactor_sub_mul(std::uint32_t* k, const std::uint32_t* k2, std::uint32_t q, std::uint32_t n) {
   const std::uint32_t c = qiv_bn_MulSub(k, n, k2, n, q);
   k[n] = k[n] - q * k2[n] - c;
 }

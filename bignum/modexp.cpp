@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr std::uint32_t kProductDigits = 132;               // 2n-digit product
+constexpr std::uint32_t kProductDigits = 132;              // 2n-digit product
 constexpr std::uint32_t kMaxModulus = kProductDigits / 2;  // so n <= 66
 
 bool normalised(const std::uint32_t* m, std::uint32_t n) {

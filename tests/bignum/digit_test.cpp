@@ -59,8 +59,7 @@ TEST(DigitHelpers, ModDigitMatchesOpenSsl) {
     const Digits a = gen.number(gen.between(1, 66));
     const std::uint32_t d = i % 2 == 0 ? gen.between(1, 65537) : gen.between(1, 0xFFFFFFFFu);
     const BN_ULONG expected = BN_mod_word(bntest::bn(a).get(), d);
-    ASSERT_EQ(bn_ModD(a.data(), static_cast<std::uint32_t>(a.size()), d), expected)
-        << gen.where(i);
+    ASSERT_EQ(bn_ModD(a.data(), static_cast<std::uint32_t>(a.size()), d), expected) << gen.where(i);
   }
 }
 

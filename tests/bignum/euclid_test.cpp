@@ -80,7 +80,8 @@ TEST(Euclid, PublicExponentAgainstEvenModulus) {
   const Inverse r = invert(e, m);
   ASSERT_EQ(r.ret, QIV_SUCCESS);
   const auto prod = bntest::bn_new();
-  BN_mod_mul(prod.get(), bntest::bn(e).get(), bntest::bn(r.dst).get(), bntest::bn(m).get(), c.get());
+  BN_mod_mul(prod.get(), bntest::bn(e).get(), bntest::bn(r.dst).get(), bntest::bn(m).get(),
+             c.get());
   EXPECT_TRUE(BN_is_one(prod.get()));
 }
 

@@ -23,8 +23,8 @@ Digits mod_exp_ref(const Digits& base, const Digits& e, const Digits& m, BN_CTX*
 
 Digits power(const Digits& base, const Digits& m, const Digits& e) {
   Digits dst(m.size(), 0xA5A5A5A5u);
-  qiv_bn_Binary(dst.data(), base.data(), m.data(), static_cast<std::uint32_t>(m.size()),
-                e.data(), static_cast<std::uint32_t>(e.size()));
+  qiv_bn_Binary(dst.data(), base.data(), m.data(), static_cast<std::uint32_t>(m.size()), e.data(),
+                static_cast<std::uint32_t>(e.size()));
   return dst;
 }
 
@@ -108,8 +108,8 @@ TEST(Binary, MatchesOpenSslWithOneDigitAndFullLengthExponents) {
   for (int i = 0; i < one_digit + full; ++i) {
     const std::uint32_t n = gen.between(1, 66);
     const Digits m = gen.normalised(n);
-    const Digits base = i % 7 == 0 ? near(m, static_cast<int>(gen.between(0, 2)) - 1)
-                                   : gen.number(n);
+    const Digits base =
+        i % 7 == 0 ? near(m, static_cast<int>(gen.between(0, 2)) - 1) : gen.number(n);
     const Digits e = i < one_digit ? Digits{i % 3 == 0 ? 65537u : gen.digit()} : gen.number(n);
     ASSERT_EQ(power(base, m, e), mod_exp_ref(base, e, m, c.get())) << gen.where(i);
   }

@@ -2,6 +2,7 @@
 // seeded operand generator whose shapes stress carries, borrows and quotient estimates.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <openssl/bn.h>
 
 #include <cstdint>
@@ -10,8 +11,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 namespace bntest {
 
@@ -27,15 +26,22 @@ struct CtxFree {
 };
 using Ctx = std::unique_ptr<BN_CTX, CtxFree>;
 
-inline Ctx ctx() { return Ctx(BN_CTX_new()); }
+inline Ctx ctx() {
+  return Ctx(BN_CTX_new());
+}
 
 inline Bn bn(const std::uint32_t* d, std::size_t n) {
   std::vector<unsigned char> le(4 * n + 1);
-  for (std::size_t i = 0; i < 4 * n; ++i) le[i] = static_cast<unsigned char>(d[i / 4] >> (8 * (i % 4)));
+  for (std::size_t i = 0; i < 4 * n; ++i)
+    le[i] = static_cast<unsigned char>(d[i / 4] >> (8 * (i % 4)));
   return Bn(BN_lebin2bn(le.data(), static_cast<int>(4 * n), nullptr));
 }
-inline Bn bn(const Digits& d) { return bn(d.data(), d.size()); }
-inline Bn bn_new() { return Bn(BN_new()); }
+inline Bn bn(const Digits& d) {
+  return bn(d.data(), d.size());
+}
+inline Bn bn_new() {
+  return Bn(BN_new());
+}
 
 // x as exactly n digits; an empty vector (and a test failure) when it does not fit.
 inline Digits digits(const BIGNUM* x, std::size_t n) {
