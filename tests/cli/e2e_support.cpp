@@ -74,6 +74,23 @@ fs::path find_or_make_keys() {
   return keys;
 }
 
+// "nobody" may not be able to reach the build tree: as root, unprivileged runs start a copy of
+// the program in a folder of its own, made before the first fork and removed at exit.
+std::string program_for(const RunLimits& limits) {
+  if (!limits.unprivileged || ::geteuid() != 0) return QIV_TARNWICK_PROGRAM;
+  static const TempDir holder;
+  static const std::string copy = [] {
+    const fs::path path = holder / "Tarnwick_V21";
+    fs::copy_file(QIV_TARNWICK_PROGRAM, path, fs::copy_options::overwrite_existing);
+    const auto readAndRun = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                            fs::perms::others_read | fs::perms::others_exec;
+    fs::permissions(path, readAndRun);
+    fs::permissions(holder.path(), readAndRun);
+    return path.string();
+  }();
+  return copy;
+}
+
 }  // namespace
 
 const fs::path& shared_key_folder() {
@@ -104,6 +121,7 @@ void stage_v11(const fs::path& folder) {
 }
 
 Captured run(const fs::path& folder, const std::vector<std::string>& args, RunLimits limits) {
+  const std::string program = program_for(limits);
   return run_in_child([&]() -> int {
     if (limits.fileSizeLimit) {
       // Ignored, the signal no longer kills the writer: write() fails with EFBIG instead.
@@ -114,10 +132,10 @@ Captured run(const fs::path& folder, const std::vector<std::string>& args, RunLi
     }
     if (limits.unprivileged) drop_root_privileges();
     if (::chdir(folder.c_str()) != 0) return 126;
-    std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
-    ::execv(QIV_TARNWICK_PROGRAM, argv.data());
+    ::execv(program.c_str(), argv.data());
     return 127;
   });
 }
