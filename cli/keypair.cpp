@@ -88,7 +88,9 @@ std::int32_t generate_key(QIV_RSA_PRIVATE_KEY& key, KeyShape shape) {
   return QIV_RSA_KeyGen(&key, shape.bits);
 }
 
-std::uint32_t digits_of(std::uint32_t bits) { return bits / (8 * sbl::kDigitSize); }
+std::uint32_t digits_of(std::uint32_t bits) {
+  return bits / (8 * sbl::kDigitSize);
+}
 
 // Lays out the key's blob at the start of the cleared privateKey; false if it does not fit
 // the full-size layout of its form.
@@ -112,8 +114,8 @@ std::int32_t sign_sb20_public_key_file() {
   fill_sb20_signed_public_key_file(file, record);
   std::uint32_t signatureLength = F::kSignatureSize;
   const std::int32_t rc = Generate_PSS_RSASignature2(
-      QIV_SBL_FORM_CRT, privateKey.data(), privateKeyLen, file.data() + F::kRecord,
-      F::kRecordSize, file.data() + F::kSignature, &signatureLength);
+      QIV_SBL_FORM_CRT, privateKey.data(), privateKeyLen, file.data() + F::kRecord, F::kRecordSize,
+      file.data() + F::kSignature, &signatureLength);
   if (rc != 0) return rc;
   if (signatureLength != F::kSignatureSize) return kKeyFileRejected;
   publicKeyLen = F::kSignature + signatureLength;
@@ -191,10 +193,9 @@ std::span<const std::uint8_t, sbl::PublicKeyInfoV11::kSize> sb10_record() {
 std::int32_t sign_plain(std::span<const std::uint8_t> message, std::uint8_t* signature,
                         std::uint32_t expected) {
   std::uint32_t signatureLength = expected;
-  const std::int32_t rc =
-      Generate_PSS_RSASignature2(QIV_SBL_FORM_PLAIN, privateKey.data(), privateKeyLen,
-                                 message.data(), static_cast<std::uint32_t>(message.size()),
-                                 signature, &signatureLength);
+  const std::int32_t rc = Generate_PSS_RSASignature2(
+      QIV_SBL_FORM_PLAIN, privateKey.data(), privateKeyLen, message.data(),
+      static_cast<std::uint32_t>(message.size()), signature, &signatureLength);
   if (rc != 0) return rc;
   return signatureLength == expected ? 0 : kKeyFileRejected;
 }
@@ -227,8 +228,9 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
   const auto keyPart = sb10_record().first<sbl::PublicKeyInfoV11::kKeyPartSize>();
   fill_sb10_public_record(sb10_pubkey_file, keyPart);
   std::uint8_t* record = sb10_pubkey_file.data();
-  const std::int32_t rc = sign_plain(std::span(sb10_pubkey_file).subspan(R::kKeyData, R::kKeyDataSize),
-                                     record + R::kSignature, R::kSignatureSize);
+  const std::int32_t rc =
+      sign_plain(std::span(sb10_pubkey_file).subspan(R::kKeyData, R::kKeyDataSize),
+                 record + R::kSignature, R::kSignatureSize);
   if (rc != 0) return fail(rc);
   sbl::store_le32(record + R::kSignatureLength, R::kSignatureSize);
 

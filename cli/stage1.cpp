@@ -66,9 +66,9 @@ std::int32_t load_sb20_stage2_key() {
     return fail_with(kPoppFailed, kKeyFileRejected);
   }
   std::uint8_t* file = publicKey.data();
-  const std::int32_t rc = Verify_PSS_RSASignature2(
-      file, publicKeyLen, file + F::kRecord, F::kRecordSize, file + F::kSignature,
-      sbl::load_le32(file + F::kSignatureLength));
+  const std::int32_t rc =
+      Verify_PSS_RSASignature2(file, publicKeyLen, file + F::kRecord, F::kRecordSize,
+                               file + F::kSignature, sbl::load_le32(file + F::kSignatureLength));
   return rc == 0 ? 0 : fail_with(kPoppFailed, rc);
 }
 
@@ -134,10 +134,10 @@ std::int32_t load_sb10_stage2_key() {
     return fail_with(kPoppFailed, kKeyFileRejected);
   }
   std::uint8_t* record = sb10_pubkey_file.data();
-  const std::int32_t rc = Verify_PSS_RSASignature2(
-      publicKey.data(), publicKeyLen, record + R::kKeyData,
-      sbl::load_le32(record + R::kKeyDataLength), record + R::kSignature,
-      sbl::load_le32(record + R::kSignatureLength));
+  const std::int32_t rc =
+      Verify_PSS_RSASignature2(publicKey.data(), publicKeyLen, record + R::kKeyData,
+                               sbl::load_le32(record + R::kKeyDataLength), record + R::kSignature,
+                               sbl::load_le32(record + R::kSignatureLength));
   return rc == 0 ? 0 : fail_with(kPoppFailed, rc);
 }
 

@@ -66,11 +66,10 @@ std::int32_t verify_stage2(const char* imageFile, const char* keyFile, LoadKeyFn
     return fail_with(kVerificationFailed, -1);
   }
   const auto messageLength = static_cast<std::uint32_t>(image->size() - signatureSize);
-  const std::uint32_t keyLength =
-      keyPartOnly ? sbl::PublicKeyInfoV21::kKeyPartSize : publicKeyLen;
-  const std::int32_t rc = Verify_PSS_RSASignature2(publicKey.data(), keyLength, image->data(),
-                                                   messageLength, image->data() + messageLength,
-                                                   signatureSize);
+  const std::uint32_t keyLength = keyPartOnly ? sbl::PublicKeyInfoV21::kKeyPartSize : publicKeyLen;
+  const std::int32_t rc =
+      Verify_PSS_RSASignature2(publicKey.data(), keyLength, image->data(), messageLength,
+                               image->data() + messageLength, signatureSize);
   if (rc != 0) return fail_with(kVerificationFailed, -1);
   print_text(kVerificationOk);
   return 0;
@@ -80,9 +79,8 @@ std::int32_t verify_stage2(const char* imageFile, const char* keyFile, LoadKeyFn
 
 std::int32_t sb20_Generate_Stage2(const char* keyFile, std::uint8_t* image, std::uint32_t length,
                                   std::uint8_t* signature, std::uint32_t* signatureLen) {
-  return sign_stage2(load_sb20_private_key, QIV_SBL_FORM_CRT,
-                     SignedStage2Image::kSignatureSizeV21, keyFile, image, length, signature,
-                     signatureLen);
+  return sign_stage2(load_sb20_private_key, QIV_SBL_FORM_CRT, SignedStage2Image::kSignatureSizeV21,
+                     keyFile, image, length, signature, signatureLen);
 }
 
 std::int32_t sb10_Generate_Stage2(const char* keyFile, std::uint8_t* image, std::uint32_t length,

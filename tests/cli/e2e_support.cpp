@@ -21,7 +21,8 @@ class LockedFile {
  public:
   explicit LockedFile(const fs::path& path)
       : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
-    if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0) throw std::runtime_error("cannot lock " + path.string());
+    if (fd_ < 0 || ::flock(fd_, LOCK_EX) != 0)
+      throw std::runtime_error("cannot lock " + path.string());
   }
   LockedFile(const LockedFile&) = delete;
   LockedFile& operator=(const LockedFile&) = delete;
@@ -115,8 +116,8 @@ void stage_v21(const fs::path& folder) {
 }
 
 void stage_v11(const fs::path& folder) {
-  copy_keys(folder, {"eFuseData.dat", "publicKeyInfo.dat", "privateKey.dat", "alice.spk",
-                     "alice.prv"});
+  copy_keys(folder,
+            {"eFuseData.dat", "publicKeyInfo.dat", "privateKey.dat", "alice.spk", "alice.prv"});
   copy_key(folder, "alice.spk", "stage2_key.spk");
 }
 
@@ -164,7 +165,8 @@ std::uint32_t le32(const Bytes& bytes, std::size_t offset) {
 }
 
 void put_le32(Bytes& bytes, std::size_t offset, std::uint32_t value) {
-  for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i)
+    bytes.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 bool sanitized() {

@@ -46,8 +46,8 @@ void stage_v21(const fs::path& folder);
 void stage_v11(const fs::path& folder);
 
 struct RunLimits {
-  bool unprivileged = false;            // as root, run as "nobody" (see hand_to_nobody)
-  std::optional<off_t> fileSizeLimit;   // RLIMIT_FSIZE; SIGXFSZ is ignored, so writes fail
+  bool unprivileged = false;           // as root, run as "nobody" (see hand_to_nobody)
+  std::optional<off_t> fileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored, so writes fail
 };
 
 inline RunLimits unprivileged() {

@@ -38,11 +38,11 @@ TEST(KeyPairV21, MakerModeWritesEFuseSignedPublicKeyAndOwnerOnlyPrivateKey) {
                                   {"privateKey_V21.dat", 1200},
                                   {"publicKeyInfo_V21.dat", 548}}));
   const Bytes pub = read_bytes(dir / "publicKeyInfo_V21.dat");
-  EXPECT_EQ(le32(pub, 0), 256u);    // modulus length
-  EXPECT_EQ(le32(pub, 260), 4u);    // exponent length
-  EXPECT_EQ(le32(pub, 264), 3u);    // e
-  EXPECT_EQ(le32(pub, 288), 256u);  // signature length: bytes 00 01 00 00
-  EXPECT_EQ(pub[259] & 0x80, 0x80); // a full 2048-bit modulus, most significant byte last
+  EXPECT_EQ(le32(pub, 0), 256u);     // modulus length
+  EXPECT_EQ(le32(pub, 260), 4u);     // exponent length
+  EXPECT_EQ(le32(pub, 264), 3u);     // e
+  EXPECT_EQ(le32(pub, 288), 256u);   // signature length: bytes 00 01 00 00
+  EXPECT_EQ(pub[259] & 0x80, 0x80);  // a full 2048-bit modulus, most significant byte last
   EXPECT_EQ(e2e::permissions_of(dir / "privateKey_V21.dat"),
             fs::perms::owner_read | fs::perms::owner_write);
 }
@@ -63,9 +63,8 @@ TEST(KeyPairV11, MakerModeWritesRecordEFuseAndOwnerOnlyPrivateKey) {
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11);
-  EXPECT_EQ(sizes_in(dir), (Sizes{{"eFuseData.dat", 16},
-                                  {"privateKey.dat", 608},
-                                  {"publicKeyInfo.dat", 280}}));
+  EXPECT_EQ(sizes_in(dir),
+            (Sizes{{"eFuseData.dat", 16}, {"privateKey.dat", 608}, {"publicKeyInfo.dat", 280}}));
   const Bytes pub = read_bytes(dir / "publicKeyInfo.dat");
   EXPECT_EQ(le32(pub, 128), 65537u);
   EXPECT_EQ(pub[127] & 0x80, 0x80);
@@ -80,8 +79,7 @@ TEST(KeyPairV11, CustomerModeWritesPublicAndPrivateRecordFromBaseName) {
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11);
   EXPECT_EQ(sizes_in(dir), (Sizes{{"cust.prv", 640}, {"cust.spk", 308}}));
   EXPECT_EQ(le32(read_bytes(dir / "cust.spk"), 172), 65537u);
-  EXPECT_EQ(e2e::permissions_of(dir / "cust.prv"),
-            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(e2e::permissions_of(dir / "cust.prv"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST(KeyPairCustomer, BaseNameWithFolderWritesIntoThatFolder) {
@@ -125,8 +123,10 @@ TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::unprivileged());
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file open error\nfile open error\n"
-                                                     "file open error\n" + kFailed);
+  EXPECT_EQ(run.output, kBannerV11 + kGenerating11 +
+                            "file open error\nfile open error\n"
+                            "file open error\n" +
+                            kFailed);
   EXPECT_TRUE(dir.entries().empty());
 }
 

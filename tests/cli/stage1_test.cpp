@@ -102,7 +102,8 @@ TEST_F(Stage1, V11ImageIsPlainCodeThenContext) {
   ASSERT_EQ(image.size(), kCodeLength + kContext11);
   EXPECT_EQ(Bytes(image.begin(), image.begin() + kCodeLength), plain_);
   const Bytes customer = read_bytes(dir_ / "alice.spk");
-  EXPECT_TRUE(std::equal(customer.begin() + 40, customer.begin() + 168, image.begin() + kCodeLength))
+  EXPECT_TRUE(
+      std::equal(customer.begin() + 40, customer.begin() + 168, image.begin() + kCodeLength))
       << "the next-stage key starts with the customer's modulus";
   EXPECT_EQ(verify("-v1.1", "s.bin", "eFuseData.dat"), 0);
 }
@@ -146,7 +147,8 @@ TEST_F(Stage1, V21VerifyRejectsAnyFlippedCodeContextOrSignatureByte) {
 
 TEST_F(Stage1, V21BytesOutsideSignatureAndRecordDoNotMatter) {
   secure("-v2.1", "s.bin");
-  for (const std::size_t offset : {816u, 912u, 944u, 960u, 1023u}) {  // table, reserved, tag, filler
+  for (const std::size_t offset :
+       {816u, 912u, 944u, 960u, 1023u}) {  // table, reserved, tag, filler
     e2e::flip_byte(dir_ / "s.bin", kCodeLength + offset);
   }
   EXPECT_EQ(verify("-v2.1", "s.bin", "eFuseData_V21.dat"), 0);
@@ -223,7 +225,9 @@ struct KeyFileCase {
   int status;
 };
 
-void PrintTo(const KeyFileCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const KeyFileCase& c, std::ostream* os) {
+  *os << c.what;
+}
 
 class Stage1KeyFiles : public Stage1, public ::testing::WithParamInterface<KeyFileCase> {};
 
@@ -238,7 +242,9 @@ TEST_P(Stage1KeyFiles, DamagedKeyFileIsRefusedWithoutOutput) {
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
 
-void flip(Bytes& b, std::size_t at) { b.at(at) ^= 0x01; }
+void flip(Bytes& b, std::size_t at) {
+  b.at(at) ^= 0x01;
+}
 auto resize_to(std::size_t n) {
   return [n](Bytes& b) { b.resize(n, 0x5A); };
 }
@@ -276,16 +282,16 @@ INSTANTIATE_TEST_SUITE_P(
         KeyFileCase{"v21 maker eFuse short", "-v2.1", "eFuseData_V21.dat", resize_to(16), "", 255},
         KeyFileCase{"v21 maker eFuse wrong", "-v2.1", "eFuseData_V21.dat",
                     [](Bytes& b) { flip(b, 3); }, kGenerationFailed, 0x50},
-        KeyFileCase{"v21 maker record truncated", "-v2.1", "publicKeyInfo_V21.dat",
-                    resize_to(287), "file read error\n", 255},
+        KeyFileCase{"v21 maker record truncated", "-v2.1", "publicKeyInfo_V21.dat", resize_to(287),
+                    "file read error\n", 255},
         KeyFileCase{"v11 customer self-signature", "-v1.1", "stage2_key.spk",
                     [](Bytes& b) { flip(b, 200); }, kPopp, 0x90},
         KeyFileCase{"v11 customer modulus length", "-v1.1", "stage2_key.spk", set_le32(36, 132),
                     kPopp, 255},
         KeyFileCase{"v11 customer exponent length", "-v1.1", "stage2_key.spk", set_le32(168, 5),
                     kPopp, 255},
-        KeyFileCase{"v11 customer key data length", "-v1.1", "stage2_key.spk",
-                    set_le32(32, 100000), kPopp, 255},
+        KeyFileCase{"v11 customer key data length", "-v1.1", "stage2_key.spk", set_le32(32, 100000),
+                    kPopp, 255},
         KeyFileCase{"v11 customer record truncated", "-v1.1", "stage2_key.spk", resize_to(307),
                     "file read error\n", 255},
         KeyFileCase{"v11 maker private key oversized", "-v1.1", "privateKey.dat", resize_to(2049),

@@ -35,7 +35,9 @@ struct Set {
   std::size_t signature;
 };
 
-void PrintTo(const Set& set, std::ostream* os) { *os << set.selector; }
+void PrintTo(const Set& set, std::ostream* os) {
+  *os << set.selector;
+}
 
 const Set kV21{"-v2.1", kBannerV21, "alice_V21.prv", "alice_V21.spk", "bob_V21.spk", 256};
 const Set kV11{"-v1.1", kBannerV11, "alice.prv", "alice.spk", "bob.spk", 128};
@@ -111,8 +113,8 @@ TEST_P(Stage2, ReadOnlyFolderFailsWithOpenErrorAfterTheSuccessLine) {
   const Set& set = GetParam();
   e2e::hand_to_nobody(dir_.path());
   fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
-  const Captured r = run({set.selector, "BL2.bin", "s.bin", set.privateKey, "-STAGE2"},
-                         e2e::unprivileged());
+  const Captured r =
+      run({set.selector, "BL2.bin", "s.bin", set.privateKey, "-STAGE2"}, e2e::unprivileged());
   EXPECT_EQ(r.output, set.banner + kGenerated + "file open error\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
@@ -169,7 +171,9 @@ struct KeyFileCase {
   std::string line;  // printed after the banner
 };
 
-void PrintTo(const KeyFileCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const KeyFileCase& c, std::ostream* os) {
+  *os << c.what;
+}
 
 class Stage2KeyFiles : public ::testing::TestWithParam<KeyFileCase> {};
 
@@ -180,8 +184,8 @@ TEST_P(Stage2KeyFiles, DamagedKeyFileIsRefusedWithoutOutput) {
   e2e::copy_keys(dir.path(), {"alice_V21.prv", "alice.prv"});
   write_bytes(dir / "BL2.bin", pattern_bytes(700, 10));
   // A correctly signed image for the verification cases.
-  ASSERT_EQ(e2e::run(dir.path(), {c.set, "BL2.bin", "signed.bin", v21 ? "alice_V21.prv"
-                                                                     : "alice.prv", "-STAGE2"})
+  ASSERT_EQ(e2e::run(dir.path(), {c.set, "BL2.bin", "signed.bin",
+                                  v21 ? "alice_V21.prv" : "alice.prv", "-STAGE2"})
                 .status,
             0);
   e2e::copy_key(dir.path(), c.file, "key");
@@ -197,7 +201,9 @@ TEST_P(Stage2KeyFiles, DamagedKeyFileIsRefusedWithoutOutput) {
   EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }
 
-void flip(Bytes& b, std::size_t at) { b.at(at) ^= 0x01; }
+void flip(Bytes& b, std::size_t at) {
+  b.at(at) ^= 0x01;
+}
 auto resize_to(std::size_t n) {
   return [n](Bytes& b) { b.resize(n, 0x5A); };
 }
@@ -208,41 +214,40 @@ void keep(Bytes&) {}
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, Stage2KeyFiles,
-    ::testing::Values(
-        KeyFileCase{"v21 private key not whole blocks", "-v2.1", "alice_V21.prv", resize_to(1201),
-                    true, ""},
-        KeyFileCase{"v21 private key oversized", "-v2.1", "alice_V21.prv", resize_to(2064), true,
-                    kGenerationFailed},
-        KeyFileCase{"v21 private key truncated to whole blocks", "-v2.1", "alice_V21.prv",
-                    resize_to(1184), true, kGenerationFailed},
-        KeyFileCase{"v21 private key damaged", "-v2.1", "alice_V21.prv",
-                    [](Bytes& b) { flip(b, 0); }, true, kGenerationFailed},
-        KeyFileCase{"v21 given a v11 private key", "-v2.1", "alice.prv", keep, true,
-                    kGenerationFailed},
-        KeyFileCase{"v11 given a v21 private key", "-v1.1", "alice_V21.prv", keep, true,
-                    kGenerationFailed},
-        KeyFileCase{"v11 private key damaged", "-v1.1", "alice.prv",
-                    [](Bytes& b) { flip(b, 20); }, true, kGenerationFailed},
-        KeyFileCase{"v11 private key truncated", "-v1.1", "alice.prv", resize_to(639), true,
-                    "file read error\n"},
-        KeyFileCase{"v21 public key oversized", "-v2.1", "alice_V21.spk", resize_to(1025), false,
-                    kVerificationFailed},
-        KeyFileCase{"v21 public key truncated", "-v2.1", "alice_V21.spk", resize_to(267), false,
-                    kVerificationFailed},
-        KeyFileCase{"v21 public key modulus length", "-v2.1", "alice_V21.spk",
-                    set_le32(0, 0x7FFFFFFF), false, kVerificationFailed},
-        KeyFileCase{"v21 public key exponent length", "-v2.1", "alice_V21.spk",
-                    set_le32(260, 400), false, kVerificationFailed},
-        KeyFileCase{"v11 given a v21 public key", "-v1.1", "alice_V21.spk", keep, false,
-                    kVerificationFailed},
-        KeyFileCase{"v21 given a v11 public key", "-v2.1", "alice.spk", keep, false,
-                    kVerificationFailed},
-        KeyFileCase{"v11 public key modulus length", "-v1.1", "alice.spk", set_le32(36, 129),
-                    false, kVerificationFailed},
-        KeyFileCase{"v11 public key exponent length", "-v1.1", "alice.spk", set_le32(168, 5),
-                    false, kVerificationFailed},
-        KeyFileCase{"v11 public key truncated", "-v1.1", "alice.spk", resize_to(307), false,
-                    "file read error\n"}),
+    ::testing::Values(KeyFileCase{"v21 private key not whole blocks", "-v2.1", "alice_V21.prv",
+                                  resize_to(1201), true, ""},
+                      KeyFileCase{"v21 private key oversized", "-v2.1", "alice_V21.prv",
+                                  resize_to(2064), true, kGenerationFailed},
+                      KeyFileCase{"v21 private key truncated to whole blocks", "-v2.1",
+                                  "alice_V21.prv", resize_to(1184), true, kGenerationFailed},
+                      KeyFileCase{"v21 private key damaged", "-v2.1", "alice_V21.prv",
+                                  [](Bytes& b) { flip(b, 0); }, true, kGenerationFailed},
+                      KeyFileCase{"v21 given a v11 private key", "-v2.1", "alice.prv", keep, true,
+                                  kGenerationFailed},
+                      KeyFileCase{"v11 given a v21 private key", "-v1.1", "alice_V21.prv", keep,
+                                  true, kGenerationFailed},
+                      KeyFileCase{"v11 private key damaged", "-v1.1", "alice.prv",
+                                  [](Bytes& b) { flip(b, 20); }, true, kGenerationFailed},
+                      KeyFileCase{"v11 private key truncated", "-v1.1", "alice.prv", resize_to(639),
+                                  true, "file read error\n"},
+                      KeyFileCase{"v21 public key oversized", "-v2.1", "alice_V21.spk",
+                                  resize_to(1025), false, kVerificationFailed},
+                      KeyFileCase{"v21 public key truncated", "-v2.1", "alice_V21.spk",
+                                  resize_to(267), false, kVerificationFailed},
+                      KeyFileCase{"v21 public key modulus length", "-v2.1", "alice_V21.spk",
+                                  set_le32(0, 0x7FFFFFFF), false, kVerificationFailed},
+                      KeyFileCase{"v21 public key exponent length", "-v2.1", "alice_V21.spk",
+                                  set_le32(260, 400), false, kVerificationFailed},
+                      KeyFileCase{"v11 given a v21 public key", "-v1.1", "alice_V21.spk", keep,
+                                  false, kVerificationFailed},
+                      KeyFileCase{"v21 given a v11 public key", "-v2.1", "alice.spk", keep, false,
+                                  kVerificationFailed},
+                      KeyFileCase{"v11 public key modulus length", "-v1.1", "alice.spk",
+                                  set_le32(36, 129), false, kVerificationFailed},
+                      KeyFileCase{"v11 public key exponent length", "-v1.1", "alice.spk",
+                                  set_le32(168, 5), false, kVerificationFailed},
+                      KeyFileCase{"v11 public key truncated", "-v1.1", "alice.spk", resize_to(307),
+                                  false, "file read error\n"}),
     [](const auto& test) { return e2e::test_name(test.param.what); });
 
 }  // namespace
