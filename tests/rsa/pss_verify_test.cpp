@@ -113,9 +113,11 @@ class CraftedEncoding : public ::testing::Test {
     return verify(key_, raw_sign(em), mhash);
   }
   static Bytes db_with(std::size_t marker_at, std::uint8_t marker, const Bytes& salt) {
-    Bytes db(kDbLen, 0);
-    db[marker_at] = marker;
-    std::copy(salt.begin(), salt.end(), db.begin() + static_cast<long>(marker_at) + 1);
+    // PS zeros, the marker, the salt, zeros up to the DB length.
+    Bytes db(marker_at, 0);
+    db.push_back(marker);
+    db.insert(db.end(), salt.begin(), salt.end());
+    db.resize(kDbLen, 0);
     return db;
   }
 
