@@ -23,7 +23,9 @@ inline constexpr std::int32_t kCustomerMode = 2;  // a customer's files named fr
 // Key pairs: v2.1 RSA-2048 with e = 3, v1.1 RSA-1024 with e = 65537. baseName is null in maker
 // mode. Returns 0 when the pair was generated and every file written in full; otherwise prints
 // "Key pair generation is failed.\n" (or, for a base name too long for the 128-byte file name,
-// "Key file name is too long.\n" before generating or writing anything) and returns non-zero.
+// "Key file name is too long.\n" before generating or writing anything, and, when the kernel
+// random device gives no bytes, "Key pair generation needs the kernel random device.\n" before
+// generating or writing anything) and returns non-zero.
 // The dispatcher turns any non-zero result into -1.
 std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName);
 std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName);

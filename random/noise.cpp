@@ -149,5 +149,6 @@ void gather(std::uint8_t* target, std::uint32_t length, const Sources& sources) 
 }  // namespace qiv::noise
 
 void qiv_GetNoise(std::uint8_t* target, std::uint32_t length) {
-  qiv::noise::gather(target, length, qiv::noise::kSystemSources);
+  qiv::noise::gather(target, length,
+                     {qiv::noise::kSystemSources.noise_file, qiv::noise::random_device_path});
 }

@@ -1,10 +1,17 @@
 // Inside the noise gatherer: its walk state and its sources one by one. The program reaches the
-// gatherer only through qiv_GetNoise (random/random.h); this header exists so that tests can
-// drive a single source against a known target and observe where the walk stands.
+// gatherer only through qiv_GetNoise (random/random.h) and asks this header one question, whether
+// the kernel random device gives bytes; the rest exists so that tests can drive a single source
+// against a known target and observe where the walk stands.
 #pragma once
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
 #include <cstdint>
+
+#include "crypto/wipe.h"
 
 namespace qiv::noise {
 
@@ -22,6 +29,32 @@ struct Sources {
   const char* random_device;
 };
 inline constexpr Sources kSystemSources{"noise.dat", "/dev/random"};
+
+// The kernel random device as the program reads it: qiv_GetNoise mixes it on every call, and the
+// key-pair commands refuse to make a key when random_device_gives_bytes(random_device_path) is
+// false. Of the five sources it is the only one that someone who knows the machine and the
+// moment cannot reconstruct (the clock, the usage counters and a rand() seeded 0, 1, 2, ... are
+// guessable). Nothing in the program assigns this; it is a variable only so that a test binary
+// can point the gatherer and the check at a path of its choosing. Header-only, so that binaries
+// linking the fixed test noise instead of the gatherer still link the check.
+inline const char* random_device_path = kSystemSources.random_device;
+
+// True when `path` opens as the gatherer opens it (read-only, non-blocking) and gives at least
+// one byte without waiting. False for a path that is missing or unreadable, a folder, an empty
+// file, a pipe without a writer, and a device that has nothing yet (a kernel whose pool is not
+// initialised answers EAGAIN): in each case the gatherer would mix nothing from it either.
+[[nodiscard]] inline bool random_device_gives_bytes(const char* path) {
+  const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::uint8_t byte = 0;
+  ssize_t got = 0;
+  do {
+    got = ::read(fd, &byte, 1);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  qiv::wipe(&byte, sizeof byte);
+  return got == 1;
+}
 
 // The walk over the current target. pCur always points at a whole word inside
 // [pInit, pEnd); pEnd - pInit is a non-zero multiple of 4.
