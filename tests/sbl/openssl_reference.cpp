@@ -1,5 +1,6 @@
 // OpenSSL-backed reference computations (test-only).
 #include "tests/sbl/openssl_reference.h"
+#include "tests/support/openssl_handles.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -15,24 +16,14 @@
 namespace ref {
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, Deleter<EVP_MD_CTX_free>>;
-using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>>;
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
-
-void require(bool ok, const char* what) {
-  if (!ok) throw std::runtime_error(what);
-}
+using qiv::test::BnPtr;
+using qiv::test::PkeyPtr;
+using qiv::test::PkeyCtxPtr;
+using qiv::test::MdCtxPtr;
+using qiv::test::CipherCtxPtr;
+using qiv::test::ParamBldPtr;
+using qiv::test::ParamPtr;
+using qiv::test::require;
 
 int as_int(std::size_t n) {
   return static_cast<int>(n);

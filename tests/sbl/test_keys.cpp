@@ -1,5 +1,6 @@
 // Test keys from OpenSSL big numbers.
 #include "tests/sbl/test_keys.h"
+#include "tests/support/openssl_handles.h"
 
 #include <openssl/bn.h>
 #include <openssl/core_names.h>
@@ -14,23 +15,13 @@
 
 namespace {
 
-template <auto Free>
-struct Deleter {
-  template <typename T>
-  void operator()(T* p) const {
-    Free(p);
-  }
-};
-using BnPtr = std::unique_ptr<BIGNUM, Deleter<BN_free>>;
-using BnCtxPtr = std::unique_ptr<BN_CTX, Deleter<BN_CTX_free>>;
-using PkeyPtr = std::unique_ptr<EVP_PKEY, Deleter<EVP_PKEY_free>>;
-using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, Deleter<EVP_PKEY_CTX_free>>;
-using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, Deleter<OSSL_PARAM_BLD_free>>;
-using ParamPtr = std::unique_ptr<OSSL_PARAM, Deleter<OSSL_PARAM_free>>;
-
-void require(bool ok, const char* what) {
-  if (!ok) throw std::runtime_error(what);
-}
+using qiv::test::BnPtr;
+using qiv::test::BnCtxPtr;
+using qiv::test::PkeyPtr;
+using qiv::test::PkeyCtxPtr;
+using qiv::test::ParamBldPtr;
+using qiv::test::ParamPtr;
+using qiv::test::require;
 
 BnPtr bn() {
   BnPtr b(BN_new());
