@@ -55,7 +55,7 @@ int qiv_bn_Div(std::uint32_t* q, std::uint32_t* r, const std::uint32_t* a, std::
   // shifted out, so they are below 2^(32(nb-1)+s) <= d. Each step leaves a remainder below d in
   // w[j .. j+nb-1], which are the top digits of the next window down.
   for (std::uint32_t j = na - nb + 1; j-- > 0;) {
-    const std::uint32_t qhat = qiv::bn::estimate_quotient(w[j + nb], w[j + nb - 1], d[nb - 1]);
+    const std::uint32_t qhat = qiv::bn::window_quotient(w.data() + j, d.data(), nb);
     const std::uint32_t digit = qiv::bn::reduce_window(w.data() + j, d.data(), nb, qhat);
     if (q != nullptr) q[j] = digit;
   }

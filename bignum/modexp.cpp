@@ -45,8 +45,7 @@ void qiv_bn_ClassicalRed(std::uint32_t* t, std::uint32_t nt, const std::uint32_t
                          std::uint32_t nm) {
   if (nt <= nm || !normalised(m, nm)) return;
   for (std::uint32_t j = nt - nm; j-- > 0;) {
-    const std::uint32_t qhat = qiv::bn::estimate_quotient(t[j + nm], t[j + nm - 1], m[nm - 1]);
-    qiv::bn::reduce_window(t + j, m, nm, qhat);
+    qiv::bn::reduce_window(t + j, m, nm, qiv::bn::window_quotient(t + j, m, nm));
   }
 }
 
@@ -58,14 +57,17 @@ void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32
     clear(dst, n);
     return;
   }
-  qiv::bn::Scratch<kProductDigits> p;
+  // The product writes all 2n digits before anything reads them, so the scratch is not zeroed
+  // first; those 2n digits, and only they, held secrets and are wiped.
+  std::uint32_t p[kProductDigits];
   if (a == b) {
-    qiv_bn_Sqr(p.data(), a, n);
+    qiv_bn_Sqr(p, a, n);
   } else {
-    qiv_bn_Mul(p.data(), a, n, b, n);
+    qiv_bn_Mul(p, a, n, b, n);
   }
-  qiv_bn_ClassicalRed(p.data(), 2 * n, m, n);
-  qiv_bn_copy(dst, p.data(), n);
+  qiv_bn_ClassicalRed(p, 2 * n, m, n);
+  qiv_bn_copy(dst, p, n);
+  qiv::wipe(p, 2 * n * sizeof p[0]);
 }
 
 // Left-to-right square-and-multiply, one exponent bit at a time. The accumulator starts at 1 and

@@ -11,15 +11,7 @@ using qiv::bn::lo;
 void qiv_bn_Mul(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
                 const std::uint32_t* b, std::uint32_t nb) {
   for (std::uint32_t i = 0; i < na; ++i) dst[i] = 0;
-  for (std::uint32_t j = 0; j < nb; ++j) {
-    std::uint32_t c = 0;
-    for (std::uint32_t i = 0; i < na; ++i) {
-      const std::uint64_t t = std::uint64_t{a[i]} * b[j] + dst[i + j] + c;
-      dst[i + j] = lo(t);
-      c = hi(t);
-    }
-    dst[na + j] = c;
-  }
+  for (std::uint32_t j = 0; j < nb; ++j) dst[na + j] = qiv::bn::add_row(dst + j, a, na, b[j]);
 }
 
 // a^2 = 2 * sum_{i<j} a[i]a[j] 2^(32(i+j)) + sum_i a[i]^2 2^(64i): each cross product is formed
@@ -28,14 +20,10 @@ void qiv_bn_Mul(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
 void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
   for (std::uint32_t k = 0; k < 2 * n; ++k) dst[k] = 0;
 
+  // Row i adds a[i] * a[i+1 .. n-1] into dst[2i+1 ..]; its carry digit lands in dst[i+n], which
+  // no earlier row has reached.
   for (std::uint32_t i = 0; i + 1 < n; ++i) {
-    std::uint32_t c = 0;
-    for (std::uint32_t j = i + 1; j < n; ++j) {
-      const std::uint64_t t = std::uint64_t{a[i]} * a[j] + dst[i + j] + c;
-      dst[i + j] = lo(t);
-      c = hi(t);
-    }
-    dst[i + n] = c;
+    dst[i + n] = qiv::bn::add_row(dst + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
   }
 
   std::uint32_t bit = 0;

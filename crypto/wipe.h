@@ -1,16 +1,20 @@
 // Wiping secrets. A plain memset on a buffer that is never read again is a dead store the
-// optimiser may delete; stores through a volatile lvalue are observable behaviour and stay.
+// optimiser may delete. Here memset is called through a volatile function pointer: reading a
+// volatile object is observable behaviour, so the compiler must load the pointer and make the
+// call without knowing what it does, and cannot drop the stores. The library memset then clears
+// whole words at a time instead of one volatile byte after another.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace qiv {
 
 inline void wipe(void* p, std::size_t n) {
-  auto* v = static_cast<volatile std::uint8_t*>(p);
-  for (std::size_t i = 0; i < n; ++i) v[i] = 0;
+  static void* (*const volatile clear)(void*, int, std::size_t) = std::memset;
+  if (n != 0) clear(p, 0, n);
 }
 
 template <typename T>
