@@ -20,38 +20,67 @@ bool is_word_aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p)
 
 }  // namespace
 
+namespace {
+
+// The round functions of the four 20-round groups. Choice picks c or d by the bits of b; majority
+// is 1 where two of three are. Both are written in forms with one operation fewer.
+constexpr uint32_t choice(uint32_t b, uint32_t c, uint32_t d) { return d ^ (b & (c ^ d)); }
+constexpr uint32_t parity(uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; }
+constexpr uint32_t majority(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (d & (b | c)); }
+
+// W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]) never looks further back than 16 words, so
+// the schedule lives in a ring of 16: W[t] overwrites W[t-16] in slot t % 16. With the rounds
+// unrolled every slot index is a constant.
+template <std::size_t T>
+uint32_t schedule(std::array<uint32_t, 16>& w) {
+  if constexpr (T >= 16) {
+    w[T % 16] = std::rotl(w[(T - 3) % 16] ^ w[(T - 8) % 16] ^ w[(T - 14) % 16] ^ w[T % 16], 1);
+  }
+  return w[T % 16];
+}
+
+// One round without moving the five variables: the caller names them in their roles for round T
+// (a b c d e), and the round writes its result into e and rotates b. The next round then takes
+// (e a b c d): the roles turn by one place each round and come back after five.
+template <std::size_t T, uint32_t F(uint32_t, uint32_t, uint32_t), uint32_t K>
+void round(std::array<uint32_t, 16>& w, uint32_t a, uint32_t& b, uint32_t c, uint32_t d,
+           uint32_t& e) {
+  e += std::rotl(a, 5) + F(b, c, d) + K + schedule<T>(w);
+  b = std::rotl(b, 30);
+}
+
+// Five rounds from T on, after which the variables hold their roles again.
+template <std::size_t T, uint32_t F(uint32_t, uint32_t, uint32_t), uint32_t K>
+void five_rounds(std::array<uint32_t, 16>& w, uint32_t& a, uint32_t& b, uint32_t& c,
+                 uint32_t& d, uint32_t& e) {
+  round<T + 0, F, K>(w, a, b, c, d, e);
+  round<T + 1, F, K>(w, e, a, b, c, d);
+  round<T + 2, F, K>(w, d, e, a, b, c);
+  round<T + 3, F, K>(w, c, d, e, a, b);
+  round<T + 4, F, K>(w, b, c, d, e, a);
+}
+
+// One group: 20 rounds of one function and one constant, straight-line.
+template <std::size_t T, uint32_t F(uint32_t, uint32_t, uint32_t), uint32_t K>
+void twenty_rounds(std::array<uint32_t, 16>& w, uint32_t& a, uint32_t& b, uint32_t& c,
+                   uint32_t& d, uint32_t& e) {
+  five_rounds<T + 0, F, K>(w, a, b, c, d, e);
+  five_rounds<T + 5, F, K>(w, a, b, c, d, e);
+  five_rounds<T + 10, F, K>(w, a, b, c, d, e);
+  five_rounds<T + 15, F, K>(w, a, b, c, d, e);
+}
+
+}  // namespace
+
 void qiv_SHA1_Transform(const uint8_t* block, uint32_t* state) {
-  // W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]) never looks further back than 16 words,
-  // so the schedule lives in a ring of 16 and W[t] overwrites W[t-16] in place.
   std::array<uint32_t, 16> w;
   for (std::size_t i = 0; i < 16; ++i) w[i] = qiv::load_be32(block + 4 * i);
 
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
-  for (std::size_t t = 0; t < 80; ++t) {
-    if (t >= 16) {
-      w[t % 16] = std::rotl(w[(t - 3) % 16] ^ w[(t - 8) % 16] ^ w[(t - 14) % 16] ^ w[t % 16], 1);
-    }
-    uint32_t f, k;
-    if (t < 20) {
-      f = (b & c) | (~b & d);
-      k = 0x5A827999u;
-    } else if (t < 40) {
-      f = b ^ c ^ d;
-      k = 0x6ED9EBA1u;
-    } else if (t < 60) {
-      f = (b & c) | (b & d) | (c & d);
-      k = 0x8F1BBCDCu;
-    } else {
-      f = b ^ c ^ d;
-      k = 0xCA62C1D6u;
-    }
-    const uint32_t next = std::rotl(a, 5) + f + e + k + w[t % 16];
-    e = d;
-    d = c;
-    c = std::rotl(b, 30);
-    b = a;
-    a = next;
-  }
+  twenty_rounds<0, choice, 0x5A827999u>(w, a, b, c, d, e);
+  twenty_rounds<20, parity, 0x6ED9EBA1u>(w, a, b, c, d, e);
+  twenty_rounds<40, majority, 0x8F1BBCDCu>(w, a, b, c, d, e);
+  twenty_rounds<60, parity, 0xCA62C1D6u>(w, a, b, c, d, e);
   state[0] += a;
   state[1] += b;
   state[2] += c;
