@@ -66,10 +66,17 @@ Descriptor open_retrying(const char* path, int flags, mode_t mode = 0) {
 }
 
 // A folder opens for reading, but it is not a file a command can read.
+// A named pipe opened for reading would wait for a writer forever, so the open does not wait
+// (O_NONBLOCK); the reads that follow do wait again, as for any pipe: one without a writer then
+// reads as empty, which a command refuses as a short file instead of hanging.
 Descriptor open_for_reading(const char* path) {
-  Descriptor fd = open_retrying(path, O_RDONLY | O_CLOEXEC);
+  Descriptor fd = open_retrying(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   struct stat st {};
   if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    end_on_read_failure(kOpenError);
+  }
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
     end_on_read_failure(kOpenError);
   }
   return fd;

@@ -47,7 +47,7 @@ const std::array<Unusable, 4> kUnusable = {{
     {"pipe without writer", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
 }};
 
-TEST(RandomDevice, CheckAcceptsTheSystemDeviceAndRefusesWhatGivesNoBytes) {
+TEST(HardeningRandomDevice, CheckAcceptsTheSystemDeviceAndRefusesWhatGivesNoBytes) {
   EXPECT_TRUE(qiv::noise::random_device_gives_bytes(qiv::noise::kSystemSources.random_device));
   EXPECT_STREQ(qiv::noise::random_device_path, "/dev/random");  // the program never moves it
   const TempDir dir;
@@ -60,7 +60,7 @@ TEST(RandomDevice, CheckAcceptsTheSystemDeviceAndRefusesWhatGivesNoBytes) {
 }
 
 // Every mode of both sets: the refusal line alone, a failure result, and no file at all.
-TEST(RandomDevice, KeyPairCommandsRefuseAndWriteNothing) {
+TEST(HardeningRandomDevice, KeyPairCommandsRefuseAndWriteNothing) {
   using Generate = std::int32_t (*)(std::int32_t, const char*);
   const std::array<std::pair<const char*, Generate>, 2> sets = {
       {{"v2.1", sb20_Generate_KeyPair}, {"v1.1", sb10_Generate_KeyPair}}};
@@ -84,7 +84,7 @@ TEST(RandomDevice, KeyPairCommandsRefuseAndWriteNothing) {
 
 // Through the dispatcher: its generating line first, then the refusal, status 255. A base name
 // that is too long is still reported as such: the name is checked before the device.
-TEST(RandomDevice, DispatcherPrintsTheGeneratingLineThenTheRefusal) {
+TEST(HardeningRandomDevice, DispatcherPrintsTheGeneratingLineThenTheRefusal) {
   const TempDir dir;
   const fs::path missing = dir / "no-device";
   const auto run = [&](std::vector<std::string> args) {
@@ -105,7 +105,7 @@ TEST(RandomDevice, DispatcherPrintsTheGeneratingLineThenTheRefusal) {
 }
 
 // The gatherer keeps mixing what it has: without the device the target still changes.
-TEST(RandomDevice, GathererStillMixesTheOtherSourcesWithoutTheDevice) {
+TEST(HardeningRandomDevice, GathererStillMixesTheOtherSourcesWithoutTheDevice) {
   const TempDir dir;
   const Captured r = in_child(dir, dir / "no-device", [] {
     std::array<std::uint8_t, 40> target{};
