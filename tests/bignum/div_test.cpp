@@ -73,6 +73,37 @@ TEST(Div, EstimateTwoTooLargeIsCorrectedTwice) {
   EXPECT_EQ(t, (Digits{0xFFFFFFF8u, 6, 0}));
 }
 
+// The estimate is refined with the divisor's second digit: divisors whose top two digits sit at
+// the extremes, and windows whose top digit equals the divisor's top while the next digit is
+// small, half or full, so that the refinement lowers the estimate twice, once, or stops because
+// its remainder has reached 2^32.
+TEST(Div, RefinedEstimateAtTheExtremesOfTheTopDigits) {
+  auto c = bntest::ctx();
+  const std::uint32_t edges[] = {0, 1, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
+  for (const std::uint32_t dTop : {0x80000000u, 0x80000001u, 0xC0000000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t dNext : edges) {
+      for (const std::uint32_t wNext : edges) {
+        for (const std::uint32_t wLow : edges) {
+          const Digits b = {0x9E3779B9u, dNext, dTop};
+          const Digits a = {0x85EBCA6Bu, wLow, wNext, dTop - (wLow & 1u)};
+          const auto eq = bntest::bn_new(), er = bntest::bn_new();
+          BN_div(eq.get(), er.get(), bntest::bn(a).get(), bntest::bn(b).get(), c.get());
+          const DivResult d = divide(a, b);
+          ASSERT_EQ(d.q, bntest::digits(eq.get(), 2)) << dTop << " " << dNext << " " << wNext;
+          ASSERT_EQ(d.r, bntest::digits(er.get(), 3)) << dTop << " " << dNext << " " << wNext;
+          // The reduction asks the top digits to be below the modulus already.
+          if (BN_cmp(bntest::bn(a.data() + 1, 3).get(), bntest::bn(b).get()) >= 0) continue;
+          Digits t = a;
+          qiv_bn_ClassicalRed(t.data(), 4, b.data(), 3);
+          Digits want = d.r;
+          want.push_back(0);
+          ASSERT_EQ(t, want) << dTop << " " << dNext << " " << wNext;
+        }
+      }
+    }
+  }
+}
+
 TEST(Div, ArgumentsOutsideTheContractAreRefusedWithoutWriting) {
   Digits a(132, 7), b = {0, 0}, q(132, 9), r(2, 9);
   EXPECT_EQ(qiv_bn_Div(q.data(), r.data(), a.data(), 2, b.data(), 0), QIV_ERR_BAD_PARAM);

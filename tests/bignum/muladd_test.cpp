@@ -44,6 +44,27 @@ TEST(MulAdd, MultiplicandLongerThanAccumulatorWritesOnlyTheAccumulator) {
   EXPECT_EQ(Digits(acc, acc + 3), (Digits{1, 1, 0xA5A5A5A5u}));
 }
 
+// The largest rows: every digit product is (2^32-1)^2, so each step of a subtraction from zero
+// borrows the most it can, and an addition to all ones carries the most it can.
+TEST(MulAdd, AllOnesRowsGiveTheExtremeCarryAndBorrow) {
+  for (std::uint32_t n = 1; n <= 9; ++n) {
+    const Digits a(n, 0xFFFFFFFFu);
+    // With B = 2^32, a*d = (B^n - 1)(B - 1) = B^(n+1) - B^n - B + 1, so
+    // 0 - a*d = (B - 1) - (B - 1) B^n: digits {B - 1, 0, ..., 0} and a borrow of B - 1.
+    Digits zero(n, 0);
+    EXPECT_EQ(qiv_bn_MulSub(zero.data(), n, a.data(), n, 0xFFFFFFFFu), 0xFFFFFFFFu) << n;
+    Digits want(n, 0);
+    want[0] = 0xFFFFFFFFu;
+    EXPECT_EQ(zero, want) << n;
+    // (B^n - 1) + a*d = (B - 1) B^n + (B^n - B): digits {0, B - 1, ...} and a carry of B - 1.
+    Digits ones(n, 0xFFFFFFFFu);
+    EXPECT_EQ(qiv_bn_MulAdd(ones.data(), n, a.data(), n, 0xFFFFFFFFu), 0xFFFFFFFFu) << n;
+    want.assign(n, 0xFFFFFFFFu);
+    want[0] = 0;
+    EXPECT_EQ(ones, want) << n;
+  }
+}
+
 TEST(MulAdd, MatchOpenSsl) {
   bntest::Gen gen(501);
   for (int i = 0; i < bntest::cases(10000); ++i) {
