@@ -1,5 +1,6 @@
 #include "cli/working_buffers.h"
 
+#include "random/prng_state.h"
 #include "sbl/secret.h"
 
 std::array<std::uint8_t, kPublicKeyBufferSize> publicKey{};
@@ -22,13 +23,28 @@ void wipe(T& object) {
   sbl::secure_wipe(&object, sizeof object);
 }
 
+// The generator keeps the pool bytes it has served until its next refill, which hashes them:
+// after a key pair these are the integrity key (the eFuse value XOR the record's tag) and the
+// self-signature's salt. At exit nothing draws from it again, so its state is zeroed and set
+// back to where a process starts (reseed due, pool used up).
+void forget_random_state() {
+  using namespace qiv::prng;
+  wipe(sabSecretState);
+  wipe(sabRandPool);
+  suCount = kInitialCount;
+  uIndexRandPool = kPoolUsedUp;
+}
+
 // Static objects are destroyed on exit() as on a return from main. The buffers themselves are
 // constant-initialised and trivially destructible, so they are still there when this runs.
 struct WipeAtExit {
   WipeAtExit() = default;
   WipeAtExit(const WipeAtExit&) = delete;
   WipeAtExit& operator=(const WipeAtExit&) = delete;
-  ~WipeAtExit() { wipe_working_buffers(); }
+  ~WipeAtExit() {
+    wipe_working_buffers();
+    forget_random_state();
+  }
 } wipeAtExit;
 
 }  // namespace
