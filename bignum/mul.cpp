@@ -15,7 +15,7 @@ void qiv_bn_Mul(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
 }
 
 // a^2 = 2 * sum_{i<j} a[i]a[j] 2^(32(i+j)) + sum_i a[i]^2 2^(64i): each cross product is formed
-// once, the cross sum is doubled by a one-bit shift, then the squares are added along the
+// once, the cross sum is doubled by a one-bit shift and the squares are added along the
 // diagonal. The cross sum is below a^2 / 2, so the doubling and the final pair never carry out.
 void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
   for (std::uint32_t k = 0; k < 2 * n; ++k) dst[k] = 0;
@@ -26,19 +26,19 @@ void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
     dst[i + n] = qiv::bn::add_row(dst + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
   }
 
+  // Doubling and the squares in one pass over the digit pairs: pair i of the doubled cross sum
+  // is dst[2i+1], dst[2i] shifted left by one, with the top bit of dst[2i-1] entering at the
+  // bottom; a[i]^2 and the carry of the pair below are then added to it.
   std::uint32_t bit = 0;
-  for (std::uint32_t k = 0; k < 2 * n; ++k) {
-    const std::uint32_t next = dst[k] >> 31;
-    dst[k] = (dst[k] << 1) | bit;
-    bit = next;
-  }
-
   std::uint32_t c = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
+    const std::uint32_t x0 = dst[2 * i], x1 = dst[2 * i + 1];
+    const std::uint32_t d0 = (x0 << 1) | bit, d1 = (x1 << 1) | (x0 >> 31);
+    bit = x1 >> 31;
     const std::uint64_t sq = std::uint64_t{a[i]} * a[i] + c;
-    const std::uint64_t low = std::uint64_t{dst[2 * i]} + lo(sq);
+    const std::uint64_t low = std::uint64_t{d0} + lo(sq);
     dst[2 * i] = lo(low);
-    const std::uint64_t high = std::uint64_t{dst[2 * i + 1]} + hi(sq) + hi(low);
+    const std::uint64_t high = std::uint64_t{d1} + hi(sq) + hi(low);
     dst[2 * i + 1] = lo(high);
     c = hi(high);
   }
