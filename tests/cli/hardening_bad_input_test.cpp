@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <csignal>
 #include <functional>
 #include <map>
@@ -56,33 +57,46 @@ const std::string kPopp =
 const std::string kOpenError = "file open error\n";
 const std::string kReadError = "file read error\n";
 
-const Command kStage1V21{"v21 STAGE1", {"-v2.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin",
-                         kBannerV21, kStage1Ok};
+const Command kStage1V21{
+    "v21 STAGE1", {"-v2.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin", kBannerV21, kStage1Ok};
 const Command kBuildInfoV21{
     "v21 P", {"-v2.1", "BL1.bin", "out.bin", "unused", "-P"}, "out.bin", kBannerV21, kStage1Ok};
 const Command kVerify1V21{
-    "v21 VERIFY", {"-v2.1", "s21.bin", "eFuseData_V21.dat", "-VERIFY"}, "", kBannerV21,
-    kVerify1Ok};
-const Command kStage2V21{"v21 STAGE2", {"-v2.1", "BL2.bin", "out.bin", "alice_V21.prv", "-STAGE2"},
-                         "out.bin", kBannerV21, kStage2Ok};
+    "v21 VERIFY", {"-v2.1", "s21.bin", "eFuseData_V21.dat", "-VERIFY"}, "", kBannerV21, kVerify1Ok};
+const Command kStage2V21{"v21 STAGE2",
+                         {"-v2.1", "BL2.bin", "out.bin", "alice_V21.prv", "-STAGE2"},
+                         "out.bin",
+                         kBannerV21,
+                         kStage2Ok};
 const Command kVerify2V21{"v21 STAGE2_VERIFY",
                           {"-v2.1", "b21.bin", "alice_V21.spk", "-STAGE2_VERIFY"},
                           "",
                           kBannerV21,
                           kVerify2Ok};
-const Command kStage1V11{"v11 STAGE1", {"-v1.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin",
-                         kBannerV11, kStage1Ok};
-const Command kVerify1V11{"v11 VERIFY", {"-v1.1", "s11.bin", "eFuseData.dat", "-VERIFY"}, "",
-                          kBannerV11, kVerify1Ok};
-const Command kStage2V11{"v11 STAGE2", {"-v1.1", "BL2.bin", "out.bin", "alice.prv", "-STAGE2"},
-                         "out.bin", kBannerV11, kStage2Ok};
-const Command kVerify2V11{"v11 STAGE2_VERIFY", {"-v1.1", "b11.bin", "alice.spk", "-STAGE2_VERIFY"},
-                          "", kBannerV11, kVerify2Ok};
+const Command kStage1V11{
+    "v11 STAGE1", {"-v1.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin", kBannerV11, kStage1Ok};
+const Command kVerify1V11{
+    "v11 VERIFY", {"-v1.1", "s11.bin", "eFuseData.dat", "-VERIFY"}, "", kBannerV11, kVerify1Ok};
+const Command kStage2V11{"v11 STAGE2",
+                         {"-v1.1", "BL2.bin", "out.bin", "alice.prv", "-STAGE2"},
+                         "out.bin",
+                         kBannerV11,
+                         kStage2Ok};
+const Command kVerify2V11{"v11 STAGE2_VERIFY",
+                          {"-v1.1", "b11.bin", "alice.spk", "-STAGE2_VERIFY"},
+                          "",
+                          kBannerV11,
+                          kVerify2Ok};
 // The key-pair commands read only the optional noise file; the kernel device has its own suite.
-const Command kKeyPairV11{
-    "v11 STAGE2_KEYGEN", {"-v1.1", "cust", "-STAGE2_KEYGEN"}, "cust.prv", kBannerV11,
-    "RSA 1024 bits key is generating...\n"};
-const Command kKeyPairV21{"v21 KEYGEN", {"-v2.1", "-KEYGEN"}, "privateKey_V21.dat", kBannerV21,
+const Command kKeyPairV11{"v11 STAGE2_KEYGEN",
+                          {"-v1.1", "cust", "-STAGE2_KEYGEN"},
+                          "cust.prv",
+                          kBannerV11,
+                          "RSA 1024 bits key is generating...\n"};
+const Command kKeyPairV21{"v21 KEYGEN",
+                          {"-v2.1", "-KEYGEN"},
+                          "privateKey_V21.dat",
+                          kBannerV21,
                           "RSA 2048 bits key is generating...\n"};
 
 // ---------------------------------------------------------------------------------------------
@@ -230,8 +244,8 @@ class Table {
     return *this;
   }
   Table& add(const std::string& fault, Fault f, Outcome o) {
-    rows_.push_back({command_->name + " " + file_ + " " + fault, command_, file_, std::move(f),
-                     std::move(o)});
+    rows_.push_back(
+        {command_->name + " " + file_ + " " + fault, command_, file_, std::move(f), std::move(o)});
     return *this;
   }
   // The three bad values of one length field: 0, all ones, and one past the room it has.
@@ -257,11 +271,31 @@ std::function<Fault(std::uint32_t)> protected_at(std::int32_t mode, std::size_t 
   return [mode, offset](std::uint32_t v) { return protected_field(mode, offset, v); };
 }
 
-// Offsets of the length fields checked below.
-// v2.1 CRT blob: n at 0, e at 260, d at 268, p at 528, q at 660, dP at 792, dQ at 924, qInv at
-// 1056. v1.1 plain blob: n at 0, d at 132, p at 264, q at 332, dP at 400, dQ at 468, qInv at 536.
-constexpr std::size_t kCrtQInvLength = 1056;
-constexpr std::size_t kPlainQInvLength = 536;
+// The components of the full-size blobs, in order, each behind its u32 length field.
+struct Component {
+  const char* name;
+  std::uint32_t size;
+};
+constexpr std::array<Component, 8> kCrtBlob = {{{"n", 256},
+                                                {"e", 4},
+                                                {"d", 256},
+                                                {"p", 128},
+                                                {"q", 128},
+                                                {"dP", 128},
+                                                {"dQ", 128},
+                                                {"qInv", 128}}};
+constexpr std::array<Component, 7> kPlainBlob = {
+    {{"n", 128}, {"d", 128}, {"p", 64}, {"q", 64}, {"dP", 64}, {"dQ", 64}, {"qInv", 64}}};
+
+// Every length field of a protected blob, starting at `offset` in the plaintext.
+template <std::size_t N>
+void blob_lengths(Table& t, std::int32_t mode, const std::array<Component, N>& blob,
+                  std::size_t offset, const Outcome& o) {
+  for (const Component& c : blob) {
+    t.lengths(std::string(c.name) + " length", protected_at(mode, offset), c.size, o);
+    offset += 4 + c.size;
+  }
+}
 
 void add_stage1_v21(Table& t, const Command& c) {
   t.on(c, "BL1.bin")
@@ -282,10 +316,8 @@ void add_stage1_v21(Table& t, const Command& c) {
       .add("empty", empty, silent())
       .add("one byte long", resized_by(1), silent())
       .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kStage1Failed))
-      .lengths("modulus length", protected_at(kProtectionV21, 0), 256, refused(kStage1Failed))
-      .lengths("qInv length", protected_at(kProtectionV21, kCrtQInvLength), 128,
-               refused(kStage1Failed));
+      .add("random bytes", random_bytes, refused(kStage1Failed));
+  blob_lengths(t, kProtectionV21, kCrtBlob, 0, refused(kStage1Failed));
   t.on(c, "publicKeyInfo_V21.dat")
       .add("empty", empty, refused(kReadError))
       .add("one byte short", resized_by(-1), accepted(c))  // only the 288-byte record is read
@@ -333,9 +365,8 @@ std::vector<Row> all_rows() {
       .add("one byte short", resized_by(-1), silent())
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, s2)
-      .lengths("modulus length", protected_at(kProtectionV21, 0), 256, s2)
-      .lengths("qInv length", protected_at(kProtectionV21, kCrtQInvLength), 128, s2)
       .add("other key's file", replaced_by("bob_V21.prv"), accepted(kStage2V21));
+  blob_lengths(t, kProtectionV21, kCrtBlob, 0, s2);
 
   const Outcome v2 = refused(kVerify2Failed);
   t.on(kVerify2V21, "b21.bin")
@@ -374,11 +405,9 @@ std::vector<Row> all_rows() {
       .add("one byte long", resized_by(1), refused(kStage1Failed))
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, refused(kStage1Failed))
-      .lengths("modulus length", protected_at(kProtectionV11, 0), 128, refused(kStage1Failed))
-      .lengths("qInv length", protected_at(kProtectionV11, kPlainQInvLength), 64,
-               refused(kStage1Failed))
       .add("other set's file", replaced_by("privateKey_V21.dat"), refused(kStage1Failed))
       .add("other key's file", replaced_by("other/privateKey.dat"), refused(kStage1Failed, 0x90));
+  blob_lengths(t, kProtectionV11, kPlainBlob, 0, refused(kStage1Failed));
   t.on(kStage1V11, "publicKeyInfo.dat")
       .add("empty", empty, refused(kReadError))
       .add("one byte short", resized_by(-1), accepted(kStage1V11))  // only the 152-byte record
@@ -418,9 +447,14 @@ std::vector<Row> all_rows() {
       .add("random bytes", random_bytes, s2)
       .add("header size 0", protected_field(kProtectionV11, 0, 0), s2)
       .lengths("key data length", protected_at(kProtectionV11, 32), 604, s2)
-      .lengths("modulus length", protected_at(kProtectionV11, 36), 128, s2)
-      .lengths("private exponent length", protected_at(kProtectionV11, 168), 128, s2)
       .add("other key's file", replaced_by("bob.prv"), accepted(kStage2V11));
+  // The record's n and d lengths are checked; the lengths of p, q, dP, dQ and qInv are never
+  // read (the plain-form signature uses n and d alone), so damage there signs as before.
+  blob_lengths(t, kProtectionV11, std::array<Component, 2>{kPlainBlob[0], kPlainBlob[1]}, 36, s2);
+  blob_lengths(t, kProtectionV11,
+               std::array<Component, 5>{kPlainBlob[2], kPlainBlob[3], kPlainBlob[4], kPlainBlob[5],
+                                        kPlainBlob[6]},
+               36 + 2 * (4 + 128), accepted(kStage2V11));
 
   t.on(kVerify2V11, "b11.bin")
       .add("empty", empty, v2)

@@ -112,21 +112,24 @@ std::vector<ImageCell> image_cells() {
       {"v21 STAGE1", {"-v2.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV21, kStage1, {}},
       {"v21 P", {"-v2.1", "BL1.bin", "OUT", "unused", "-P"}, kBannerV21, kStage1, {}},
       {"v11 STAGE1", {"-v1.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV11, kStage1, {}},
-      {"v21 STAGE2", {"-v2.1", "BL2.bin", "OUT", "alice_V21.prv", "-STAGE2"}, kBannerV21, kStage2,
+      {"v21 STAGE2",
+       {"-v2.1", "BL2.bin", "OUT", "alice_V21.prv", "-STAGE2"},
+       kBannerV21,
+       kStage2,
        {}},
       {"v11 STAGE2", {"-v1.1", "BL2.bin", "OUT", "alice.prv", "-STAGE2"}, kBannerV11, kStage2, {}},
   };
   // Held by the commands' own suites.
   const std::multimap<std::string, Fault> held = {
-      {"v21 STAGE1", Fault::kFullDevice},  {"v21 STAGE1", Fault::kCutShort},
+      {"v21 STAGE1", Fault::kFullDevice},     {"v21 STAGE1", Fault::kCutShort},
       {"v11 STAGE1", Fault::kReadOnlyFolder}, {"v21 STAGE2", Fault::kFullDevice},
-      {"v21 STAGE2", Fault::kCutShort},    {"v21 STAGE2", Fault::kReadOnlyFolder},
-      {"v11 STAGE2", Fault::kFullDevice},  {"v11 STAGE2", Fault::kCutShort},
+      {"v21 STAGE2", Fault::kCutShort},       {"v21 STAGE2", Fault::kReadOnlyFolder},
+      {"v11 STAGE2", Fault::kFullDevice},     {"v11 STAGE2", Fault::kCutShort},
       {"v11 STAGE2", Fault::kReadOnlyFolder}};
   std::vector<ImageCell> cells;
   for (const ImageCell& c : commands) {
-    for (const Fault f : {Fault::kFullDevice, Fault::kReadOnlyFolder, Fault::kFolderInPlace,
-                          Fault::kCutShort}) {
+    for (const Fault f :
+         {Fault::kFullDevice, Fault::kReadOnlyFolder, Fault::kFolderInPlace, Fault::kCutShort}) {
       const auto [first, last] = held.equal_range(c.command);
       if (std::any_of(first, last, [f](const auto& h) { return h.second == f; })) continue;
       ImageCell cell = c;
@@ -213,20 +216,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // Files in order: eFuseData_V21.dat (20), publicKeyInfo_V21.dat (548),
         // privateKey_V21.dat (1200).
-        KeyPairRun{"v21 maker each file",
-                   {"-v2.1", "-KEYGEN"},
-                   kBannerV21 + kGenerating21 + kOpenError + kWriteError + kWriteError +
-                       kKeyPairFailed,
-                   {{"eFuseData_V21.dat", Fault::kFolderInPlace},
-                    {"publicKeyInfo_V21.dat", Fault::kFullDevice},
-                    {"privateKey_V21.dat", Fault::kCutShort}},
-                   600},
-        KeyPairRun{"v21 maker read-only folder",
-                   {"-v2.1", "-KEYGEN"},
-                   kBannerV21 + kGenerating21 + kOpenError + kOpenError + kOpenError +
-                       kKeyPairFailed,
-                   {{"privateKey_V21.dat", Fault::kReadOnlyFolder}},
-                   0},
+        KeyPairRun{
+            "v21 maker each file",
+            {"-v2.1", "-KEYGEN"},
+            kBannerV21 + kGenerating21 + kOpenError + kWriteError + kWriteError + kKeyPairFailed,
+            {{"eFuseData_V21.dat", Fault::kFolderInPlace},
+             {"publicKeyInfo_V21.dat", Fault::kFullDevice},
+             {"privateKey_V21.dat", Fault::kCutShort}},
+            600},
+        KeyPairRun{
+            "v21 maker read-only folder",
+            {"-v2.1", "-KEYGEN"},
+            kBannerV21 + kGenerating21 + kOpenError + kOpenError + kOpenError + kKeyPairFailed,
+            {{"privateKey_V21.dat", Fault::kReadOnlyFolder}},
+            0},
         // cust_V21.spk (548), cust_V21.prv (1200).
         KeyPairRun{"v21 customer each file",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
@@ -239,14 +242,14 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"cust_V21.spk", Fault::kReadOnlyFolder}},
                    0},
         // publicKeyInfo.dat (280), eFuseData.dat (16), privateKey.dat (608).
-        KeyPairRun{"v11 maker each file",
-                   {"-v1.1", "-KEYGEN"},
-                   kBannerV11 + kGenerating11 + kOpenError + kWriteError + kWriteError +
-                       kKeyPairFailed,
-                   {{"publicKeyInfo.dat", Fault::kFolderInPlace},
-                    {"eFuseData.dat", Fault::kFullDevice},
-                    {"privateKey.dat", Fault::kCutShort}},
-                   300},
+        KeyPairRun{
+            "v11 maker each file",
+            {"-v1.1", "-KEYGEN"},
+            kBannerV11 + kGenerating11 + kOpenError + kWriteError + kWriteError + kKeyPairFailed,
+            {{"publicKeyInfo.dat", Fault::kFolderInPlace},
+             {"eFuseData.dat", Fault::kFullDevice},
+             {"privateKey.dat", Fault::kCutShort}},
+            300},
         // cust.spk (308), cust.prv (640).
         KeyPairRun{"v11 customer each file",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
