@@ -18,10 +18,6 @@ constexpr uint32_t kLengthOffset = 56;
 
 bool is_word_aligned(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 4 == 0; }
 
-}  // namespace
-
-namespace {
-
 // The round functions of the four 20-round groups. Choice picks c or d by the bits of b; majority
 // is 1 where two of three are. Both are written in forms with one operation fewer.
 constexpr uint32_t choice(uint32_t b, uint32_t c, uint32_t d) { return d ^ (b & (c ^ d)); }
@@ -43,7 +39,7 @@ uint32_t schedule(std::array<uint32_t, 16>& w) {
 // (a b c d e), and the round writes its result into e and rotates b. The next round then takes
 // (e a b c d): the roles turn by one place each round and come back after five.
 template <std::size_t T, uint32_t F(uint32_t, uint32_t, uint32_t), uint32_t K>
-void round(std::array<uint32_t, 16>& w, uint32_t a, uint32_t& b, uint32_t c, uint32_t d,
+void one_round(std::array<uint32_t, 16>& w, uint32_t a, uint32_t& b, uint32_t c, uint32_t d,
            uint32_t& e) {
   e += std::rotl(a, 5) + F(b, c, d) + K + schedule<T>(w);
   b = std::rotl(b, 30);
@@ -53,11 +49,11 @@ void round(std::array<uint32_t, 16>& w, uint32_t a, uint32_t& b, uint32_t c, uin
 template <std::size_t T, uint32_t F(uint32_t, uint32_t, uint32_t), uint32_t K>
 void five_rounds(std::array<uint32_t, 16>& w, uint32_t& a, uint32_t& b, uint32_t& c,
                  uint32_t& d, uint32_t& e) {
-  round<T + 0, F, K>(w, a, b, c, d, e);
-  round<T + 1, F, K>(w, e, a, b, c, d);
-  round<T + 2, F, K>(w, d, e, a, b, c);
-  round<T + 3, F, K>(w, c, d, e, a, b);
-  round<T + 4, F, K>(w, b, c, d, e, a);
+  one_round<T + 0, F, K>(w, a, b, c, d, e);
+  one_round<T + 1, F, K>(w, e, a, b, c, d);
+  one_round<T + 2, F, K>(w, d, e, a, b, c);
+  one_round<T + 3, F, K>(w, c, d, e, a, b);
+  one_round<T + 4, F, K>(w, b, c, d, e, a);
 }
 
 // One group: 20 rounds of one function and one constant, straight-line.
