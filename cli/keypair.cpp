@@ -96,6 +96,20 @@ bool refuse_without_random_device() {
   return true;
 }
 
+// The checks both sets make before any key is drawn: customer names that fit (customer mode),
+// then the random device. False after printing why not.
+bool ready_to_generate(std::int32_t mode, const char* baseName, std::string_view publicSuffix,
+                       std::string_view privateSuffix, std::optional<CustomerFileNames>& names) {
+  if (mode != kMakerMode) {
+    names = customer_file_names(baseName, publicSuffix, privateSuffix);
+    if (!names) {
+      print_text(kNameTooLong);
+      return false;
+    }
+  }
+  return !refuse_without_random_device();
+}
+
 std::int32_t generate_key(QIV_RSA_PRIVATE_KEY& key, KeyShape shape) {
   key.e[0] = shape.exponent;
   key.e_count = 1;
@@ -153,14 +167,10 @@ std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
 
 std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
   std::optional<CustomerFileNames> names;
-  if (mode != kMakerMode) {
-    names = customer_file_names(baseName, kCustomerPublicSuffixV21, kCustomerPrivateSuffixV21);
-    if (!names) {
-      print_text(kNameTooLong);
-      return kKeyFileRejected;
-    }
+  if (!ready_to_generate(mode, baseName, kCustomerPublicSuffixV21, kCustomerPrivateSuffixV21,
+                         names)) {
+    return kKeyFileRejected;
   }
-  if (refuse_without_random_device()) return kKeyFileRejected;
   const PrivateKeyScope secrets;
   sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb20_pair(*key); rc != 0) return fail(rc);
@@ -261,14 +271,10 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
 
 std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
   std::optional<CustomerFileNames> names;
-  if (mode != kMakerMode) {
-    names = customer_file_names(baseName, kCustomerPublicSuffixV11, kCustomerPrivateSuffixV11);
-    if (!names) {
-      print_text(kNameTooLong);
-      return kKeyFileRejected;
-    }
+  if (!ready_to_generate(mode, baseName, kCustomerPublicSuffixV11, kCustomerPrivateSuffixV11,
+                         names)) {
+    return kKeyFileRejected;
   }
-  if (refuse_without_random_device()) return kKeyFileRejected;
   const PrivateKeyScope secrets;
   sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb10_pair(*key); rc != 0) return fail(rc);
