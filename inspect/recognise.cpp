@@ -1,0 +1,120 @@
+// Recognition: which file of the tool chain the bytes are, decided by size and content.
+//
+// Files with a marker in their content are tried first: a stage-1 context at the end of an
+// image, the length fields or header of a public key file. A signed BL2 has no marker at all,
+// only a signature at its end; with --key, bytes that verify under that key are one. Files
+// whose content is random to an observer (eFuse values, encrypted private keys) are known by
+// their size alone, and come after. Last, with --key, anything long enough is taken as a
+// signed BL2 whose signature is then reported as failing.
+#include "cli/image_jobs.h"
+#include "inspect/describe.h"
+
+namespace inspect {
+
+namespace {
+
+using namespace detail;
+
+bool describe_marked_key_file(ByteView file, const DeviceInputs& device, Report& report) {
+  if (const auto f = record_at<SignedPublicKeyFileV21::kSize>(file, 0);
+      f && file.size() == SignedPublicKeyFileV21::kSize &&
+      looks_like_signed_public_key_file_v21(*f)) {
+    report.kind = Kind::kSignedPublicKeyFileV21;
+    describe_signed_public_key_file_v21(*f, report);
+    if (device.has_efuse()) {
+      report.checks.push_back(
+          check_record_tag(file, SignedPublicKeyFileV21::kRecord, KeySet::kV21, device));
+    }
+    return true;
+  }
+  if (const auto f = record_at<MakerPublicKeyFileV11::kSize>(file, 0);
+      f && file.size() == MakerPublicKeyFileV11::kSize &&
+      looks_like_maker_public_key_file_v11(*f)) {
+    report.kind = Kind::kMakerPublicKeyFileV11;
+    describe_maker_public_key_file_v11(*f, report);
+    if (device.has_efuse()) {
+      report.checks.push_back(
+          check_record_tag(file, MakerPublicKeyFileV11::kRecord, KeySet::kV11, device));
+    }
+    return true;
+  }
+  if (const auto f = record_at<PublicKeyRecordV11::kSize>(file, 0);
+      f && file.size() == PublicKeyRecordV11::kSize && looks_like_public_key_record_v11(*f)) {
+    report.kind = Kind::kPublicKeyRecordV11;
+    describe_public_key_record_v11(*f, report);
+    return true;
+  }
+  return false;
+}
+
+bool describe_by_size(ByteView file, Report& report) {
+  constexpr const char* kNotExamined = "encrypted private key: kind and size only, never decrypted";
+  switch (file.size()) {
+    case sbl::EFuseV21::kSize:
+      report.kind = Kind::kEFuseV21;
+      describe_efuse(file, report);
+      return true;
+    case sbl::EFuseV11::kSize:
+      report.kind = Kind::kEFuseV11;
+      describe_efuse(file, report);
+      return true;
+    case ProtectedPrivateKeyFile::kSizeV21:
+      report.kind = Kind::kProtectedPrivateKeyV21;
+      report.note = kNotExamined;
+      return true;
+    case ProtectedPrivateKeyFile::kSizeV11:
+      report.kind = Kind::kProtectedPrivateKeyV11;
+      report.note = kNotExamined;
+      return true;
+    case ProtectedPrivateKeyFile::kSizeV11Record:
+      report.kind = Kind::kProtectedPrivateRecordV11;
+      report.note = kNotExamined;
+      return true;
+    default:
+      return false;
+  }
+}
+
+void describe_as_stage2(ByteView file, const StageKey& key, Report& report) {
+  report.kind = key.set == KeySet::kV21 ? Kind::kSignedBl2V21 : Kind::kSignedBl2V11;
+  describe_stage2(file, key, report);
+  report.checks.push_back(check_stage2_signature(file, key));
+}
+
+std::uint64_t stage2_signature_size(const StageKey& key) {
+  return key.set == KeySet::kV21 ? SignedStage2Image::kSignatureSizeV21
+                                 : SignedStage2Image::kSignatureSizeV11;
+}
+
+}  // namespace
+
+Report inspect_bytes(std::string_view name, ByteView file, const DeviceInputs& device) {
+  Report report;
+  report.file = std::string(name);
+  report.size = file.size();
+
+  if (const auto layout = find_stage1_layout(file)) {
+    report.kind = layout->set == KeySet::kV11 ? Kind::kSecuredBl1V11
+                  : layout->buildInfo         ? Kind::kSecuredBl1V21BuildInfo
+                                              : Kind::kSecuredBl1V21;
+    describe_stage1(file, *layout, report);
+    add_stage1_checks(file, *layout, device, report);
+    return report;
+  }
+  if (describe_marked_key_file(file, device, report)) return report;
+  const auto& key = device.key();
+  if (key && stage2_signature_verifies(file, *key)) {
+    describe_as_stage2(file, *key, report);
+    return report;
+  }
+  if (describe_by_size(file, report)) return report;
+  if (key && file.size() >= stage2_signature_size(*key)) {
+    describe_as_stage2(file, *key, report);
+    report.note = "not recognised otherwise: taken as a BL2 signed for the --key key";
+    return report;
+  }
+  report.kind = Kind::kUnknown;
+  return report;
+}
+
+}  // namespace inspect
