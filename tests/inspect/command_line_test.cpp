@@ -1,0 +1,95 @@
+// The command line in-process: usage errors, the device inputs it refuses, and the exit
+// status over several files (2 before 1 before 0).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/inspect/made_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+Outcome run(const std::vector<std::string>& words) {
+  const std::vector<std::string_view> args(words.begin(), words.end());
+  Outcome outcome{0, {}};
+  outcome.status = inspect::run(args, outcome.out);
+  return outcome;
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(CommandLine, UsageErrorsEndWithTwoAndTheUsage) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"--json"},
+      {"--frobnicate", "x"},
+      {"--efuse"},
+      {"--efuse=", "x"},
+      {"--efuse", "a", "--efuse", "b", "x"},
+      {"--key", "a", "--key=b", "x"},
+  };
+  for (const auto& args : bad) {
+    const Outcome o = run(args);
+    EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]);
+    EXPECT_TRUE(contains(o.out, "usage: sbinspect")) << o.out;
+  }
+  const Outcome help = run({"--help"});
+  EXPECT_EQ(help.status, 0);
+  EXPECT_TRUE(contains(help.out, "usage: sbinspect"));
+}
+
+class CommandLineFiles : public ::testing::Test {
+ protected:
+  std::string at(const std::string& name) const { return (files_ / name).string(); }
+  inspect_test::MadeFiles files_;
+};
+
+TEST_F(CommandLineFiles, DeviceInputsThatAreNotWhatTheyShouldBeAreRefused) {
+  write_bytes(files_ / "short.dat", pattern_bytes(13, 3));
+  const std::vector<std::vector<std::string>> refused = {
+      {"--efuse", at("short.dat"), at("s21.bin")},
+      {"--efuse", at("alice_V21.spk"), at("s21.bin")},
+      {"--efuse", at("missing.dat"), at("s21.bin")},
+      {"--efuse", files_.folder().string(), at("s21.bin")},
+      {"--key", at("eFuseData_V21.dat"), at("s21.bin")},
+      {"--key", at("publicKeyInfo.dat"), at("s21.bin")},  // a maker file, not a customer key
+      {"--key", at("missing.spk"), at("s21.bin")},
+  };
+  for (const auto& args : refused) {
+    const Outcome o = run(args);
+    EXPECT_EQ(o.status, 2) << args[1];
+    EXPECT_TRUE(contains(o.out, "sbinspect: " + args[0] + " " + args[1])) << o.out;
+    EXPECT_FALSE(contains(o.out, "s21.bin:")) << "inspected despite the refusal";
+  }
+}
+
+TEST_F(CommandLineFiles, ExitStatusOverSeveralFiles) {
+  const std::string eFuse = at("eFuseData_V21.dat");
+  EXPECT_EQ(run({"--efuse", eFuse, at("s21.bin"), at("BL1.bin")}).status, 0);
+  EXPECT_EQ(run({"--efuse=" + eFuse, "--key=" + at("alice_V21.spk"), at("s21p.bin")}).status, 0);
+  // A customer key file against the maker's eFuse value: its tag check fails.
+  EXPECT_EQ(run({"--efuse", eFuse, at("s21.bin"), at("alice_V21.spk")}).status, 1);
+  // A file that cannot be read outweighs a failed check.
+  EXPECT_EQ(run({"--efuse", eFuse, at("alice_V21.spk"), at("missing")}).status, 2);
+  EXPECT_EQ(run({at("BL1.bin"), files_.folder().string()}).status, 2);
+  // Every file is reported, in order, even after one that cannot be read.
+  const Outcome o = run({at("missing"), "--json", at("eFuseData.dat")});
+  EXPECT_TRUE(contains(o.out, "\"kind\":\"unreadable\"")) << o.out;
+  EXPECT_TRUE(contains(o.out, "\"kind\":\"efuse-v11\"")) << o.out;
+  EXPECT_LT(o.out.find("unreadable"), o.out.find("efuse-v11"));
+  // After "--" a name that starts with a dash is a file (here one that is not there).
+  const Outcome dashed = run({"--", "-x"});
+  EXPECT_EQ(dashed.status, 2);
+  EXPECT_TRUE(contains(dashed.out, "-x: cannot be read")) << dashed.out;
+}
+
+}  // namespace

@@ -1,0 +1,369 @@
+// The device checks: all pass for the files a maker and its customer made together; one
+// changed byte fails exactly the checks that read it, and no other. The record library's own
+// context check (what "-VERIFY" and a device run) agrees with the inspector's tag and
+// signature lines on every row.
+//
+// The code key is the first half of the integrity key that the record's tag authenticates, so
+// whatever fails the tag also fails "code decrypts": the inspector never calls bytes decrypted
+// under an unproven key the code. A code length that is not whole AES blocks is the one fault
+// that fails the decryption alone; the program never makes such an image, so the test signs one
+// itself with the maker's key.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/key_files.h"
+#include "cli/key_protection.h"
+#include "sbl/sbl.h"
+#include "tests/inspect/made_files.h"
+#include "tests/support/fixed_noise.h"
+
+namespace {
+
+using inspect_test::MadeFiles;
+namespace fs = std::filesystem;
+using C21 = sbl::ContextV21;
+using C11 = sbl::ContextV11;
+using P21 = sbl::PublicKeyInfoV21;
+using P11 = sbl::PublicKeyInfoV11;
+
+const std::string kTag = "record tag against eFuse value";
+const std::string kSignature = "context signature";
+const std::string kNextStage = "next-stage key is the --key key";
+const std::string kDecrypts = "code decrypts";
+const std::string kBl2 = "BL2 signature with --key";
+
+constexpr std::size_t kContextAt = inspect_test::kCodeLength;  // "-STAGE1" images
+
+std::set<std::string> failing(const inspect::Report& report) {
+  std::set<std::string> out;
+  for (const inspect::Check& c : report.checks) {
+    if (!c.passed) out.insert(c.name);
+  }
+  return out;
+}
+
+std::set<std::string> names(const inspect::Report& report) {
+  std::set<std::string> out;
+  for (const inspect::Check& c : report.checks) out.insert(c.name);
+  return out;
+}
+
+// What the library's device check says of a secured image: the stage-1 verification.
+bool library_accepts(const fs::path& image, const fs::path& eFuseFile, bool v11) {
+  auto bytes = read_bytes(image);
+  const auto eFuse = read_bytes(eFuseFile);
+  const std::size_t contextSize = v11 ? C11::kSize : C21::kSize;
+  std::vector<std::uint8_t> context(bytes.end() - static_cast<std::ptrdiff_t>(contextSize),
+                                    bytes.end());
+  const auto codeLength = static_cast<std::uint32_t>(bytes.size() - contextSize);
+  const auto eFuseLength = static_cast<std::uint32_t>(eFuse.size());
+  return (v11 ? Check_SB10_Context(eFuse.data(), eFuseLength, context.data(), bytes.data(),
+                                   codeLength)
+              : Check_SB20_Context(eFuse.data(), eFuseLength, context.data(), bytes.data(),
+                                   codeLength)) == 0;
+}
+
+class DeviceChecks : public ::testing::Test {
+ protected:
+  MadeFiles files_;
+};
+
+TEST_F(DeviceChecks, EveryCheckPassesForTheMatchingDevice) {
+  struct Row {
+    const char* file;
+    const char* eFuse;
+    const char* key;
+    std::set<std::string> checks;
+  };
+  const std::vector<Row> rows = {
+      {"s21.bin", "eFuseData_V21.dat", "alice_V21.spk", {kTag, kSignature, kNextStage, kDecrypts}},
+      {"s21p.bin", "eFuseData_V21.dat", "alice_V21.spk", {kTag, kSignature, kNextStage, kDecrypts}},
+      {"s11.bin", "eFuseData.dat", "alice.spk", {kTag, kSignature, kNextStage}},
+      {"b21.bin", "eFuseData_V21.dat", "alice_V21.spk", {kBl2}},
+      {"b11.bin", "eFuseData.dat", "alice.spk", {kBl2}},
+      {"publicKeyInfo_V21.dat", "eFuseData_V21.dat", "alice_V21.spk", {kTag}},
+      {"publicKeyInfo.dat", "eFuseData.dat", "alice.spk", {kTag}},
+  };
+  for (const Row& row : rows) {
+    const auto report =
+        inspect_test::inspect_with(files_ / row.file, files_ / row.eFuse, files_ / row.key);
+    EXPECT_EQ(names(report), row.checks) << row.file;
+    EXPECT_TRUE(failing(report).empty()) << inspect::render_text(report);
+    EXPECT_EQ(inspect::exit_status(std::span(&report, 1)), 0);
+  }
+  // The first 16 plain bytes are those of the BL1 that was secured.
+  const auto plain = read_bytes(files_ / "BL1.bin");
+  std::string hex;
+  for (std::size_t i = 0; i < 16; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", plain[i]);
+    hex += two;
+  }
+  for (const char* image : {"s21.bin", "s21p.bin"}) {
+    const auto report = inspect_test::inspect_with(files_ / image, files_ / "eFuseData_V21.dat");
+    EXPECT_EQ(report.checks.back().detail, "first 16 plain bytes " + hex) << image;
+  }
+}
+
+TEST_F(DeviceChecks, CustomerKeyFileIsNotTrustedByTheMakersDevice) {
+  // Its tag was made with an integrity key nobody keeps.
+  const auto report =
+      inspect_test::inspect_with(files_ / "alice_V21.spk", files_ / "eFuseData_V21.dat");
+  EXPECT_EQ(failing(report), std::set<std::string>{kTag});
+}
+
+enum class Target { kFile, kEFuse, kKey };
+
+struct Flip {
+  const char* what;
+  const char* file;
+  const char* eFuse;
+  const char* key;
+  Target target;
+  std::size_t offset;  // in the target file
+  std::set<std::string> fails;
+};
+
+std::vector<Flip> flips() {
+  const std::size_t c = kContextAt;
+  const std::size_t bl2Signature21 = inspect_test::kBl2Length;
+  return {
+      // v2.1 secured BL1
+      {"v2.1 code byte",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       100,
+       {kSignature}},
+      {"v2.1 signature byte",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kSignature + 7,
+       {kSignature}},
+      {"v2.1 signature length field",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kSignatureLength,
+       {kSignature}},
+      {"v2.1 next-stage key in the context",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kNextStageKey + P21::kModulus + 9,
+       {kSignature, kNextStage}},
+      {"v2.1 record tag, last byte",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kOwnTag + P21::kTagSize - 1,
+       {kTag, kDecrypts}},
+      {"v2.1 record modulus",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kPublicKeyInfo + P21::kModulus + 5,
+       {kTag, kSignature, kDecrypts}},
+      {"v2.1 eFuse value, first byte",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kEFuse,
+       0,
+       {kTag, kDecrypts}},
+      {"v2.1 eFuse value, last byte",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kEFuse,
+       sbl::EFuseV21::kSize - 1,
+       {kTag, kDecrypts}},
+      {"v2.1 customer key file modulus",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kKey,
+       P21::kModulus + 5,
+       {kNextStage}},
+      {"v2.1 build-information time",
+       "s21p.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       inspect_test::kCodeLength + 4,
+       {kSignature}},
+      // Outside every signed or tagged byte: nothing a device checks.
+      {"v2.1 context tag text",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kTag,
+       {}},
+      {"v2.1 filler",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kFiller + 3,
+       {}},
+      {"v2.1 service table",
+       "s21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       c + C21::kServiceTable,
+       {}},
+      // v1.1 secured BL1: no code encryption, so the tag stands alone.
+      {"v1.1 code byte", "s11.bin", "eFuseData.dat", "alice.spk", Target::kFile, 7, {kSignature}},
+      {"v1.1 signature byte",
+       "s11.bin",
+       "eFuseData.dat",
+       "alice.spk",
+       Target::kFile,
+       c + C11::kSignature,
+       {kSignature}},
+      {"v1.1 record tag",
+       "s11.bin",
+       "eFuseData.dat",
+       "alice.spk",
+       Target::kFile,
+       c + C11::kPublicKeyInfo + P11::kTag + 3,
+       {kTag}},
+      {"v1.1 eFuse value", "s11.bin", "eFuseData.dat", "alice.spk", Target::kEFuse, 5, {kTag}},
+      {"v1.1 customer key record modulus",
+       "s11.bin",
+       "eFuseData.dat",
+       "alice.spk",
+       Target::kKey,
+       PublicKeyRecordV11::kModulus + 3,
+       {kNextStage}},
+      // Signed BL2 images.
+      {"v2.1 BL2 image byte",
+       "b21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       5,
+       {kBl2}},
+      {"v2.1 BL2 signature byte",
+       "b21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       bl2Signature21 + 200,
+       {kBl2}},
+      {"v2.1 BL2 key modulus",
+       "b21.bin",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kKey,
+       P21::kModulus,
+       {kBl2}},
+      {"v1.1 BL2 image byte", "b11.bin", "eFuseData.dat", "alice.spk", Target::kFile, 3000, {kBl2}},
+      // A maker key file against the device.
+      {"v2.1 maker key file tag",
+       "publicKeyInfo_V21.dat",
+       "eFuseData_V21.dat",
+       "alice_V21.spk",
+       Target::kFile,
+       P21::kTag,
+       {kTag}},
+      {"v1.1 maker key file tag",
+       "publicKeyInfo.dat",
+       "eFuseData.dat",
+       "alice.spk",
+       Target::kFile,
+       P11::kTag + 19,
+       {kTag}},
+  };
+}
+
+TEST_F(DeviceChecks, OneChangedByteFailsExactlyTheChecksThatReadIt) {
+  for (const Flip& flip : flips()) {
+    SCOPED_TRACE(flip.what);
+    const TempDir dir;
+    for (const char* name : {flip.file, flip.eFuse, flip.key}) {
+      fs::copy_file(files_ / name, dir / name);
+    }
+    const char* target = flip.target == Target::kFile    ? flip.file
+                         : flip.target == Target::kEFuse ? flip.eFuse
+                                                         : flip.key;
+    e2e::flip_byte(dir / target, flip.offset);
+    const auto report =
+        inspect_test::inspect_with(dir / flip.file, dir / flip.eFuse, dir / flip.key);
+    const auto before =
+        inspect_test::inspect_with(files_ / flip.file, files_ / flip.eFuse, files_ / flip.key);
+    EXPECT_EQ(report.kind, before.kind);
+    EXPECT_EQ(names(report), names(before));
+    EXPECT_EQ(failing(report), flip.fails) << inspect::render_text(report);
+    EXPECT_EQ(inspect::exit_status(std::span(&report, 1)), flip.fails.empty() ? 0 : 1);
+
+    // The library's device check accepts exactly when the tag and the signature lines pass.
+    const std::string file = flip.file;
+    if (file.rfind("s", 0) == 0) {
+      const bool v11 = file == "s11.bin";
+      const bool inspectorAccepts =
+          !failing(report).count(kTag) && !failing(report).count(kSignature);
+      EXPECT_EQ(library_accepts(dir / flip.file, dir / flip.eFuse, v11), inspectorAccepts);
+    }
+  }
+}
+
+// The maker signs, as "-STAGE1" would, a code whose length is not a whole number of AES
+// blocks: the record and the signature are sound, the next-stage key is the customer's, and
+// only the decryption fails.
+TEST_F(DeviceChecks, CodeThatIsNotWholeBlocksFailsOnlyTheDecryption) {
+  auto key = read_bytes(files_ / "privateKey_V21.dat");
+  ASSERT_EQ(
+      do_PrivateKey_Decrypt(kProtectionV21, key.data(), static_cast<std::uint32_t>(key.size())), 0);
+  const auto makerFile = read_bytes(files_ / "publicKeyInfo_V21.dat");
+  const auto customer = read_bytes(files_ / "alice_V21.spk");
+  const auto secured = read_bytes(files_ / "s21.bin");
+  std::vector<std::uint8_t> image(secured.begin(), secured.begin() + 4095);
+
+  std::vector<std::uint8_t> context(C21::kSize, 0);
+  std::copy_n(makerFile.begin(), P21::kSize, context.begin() + C21::kPublicKeyInfo);
+  qiv_test_reset_random();
+  ASSERT_EQ(
+      Generate_SB20_Context(key.data(), sbl::PrivateKeyBlob::kCrtFullSize, customer.data(),
+                            image.data(), static_cast<std::uint32_t>(image.size()), context.data()),
+      0);
+  std::fill(key.begin(), key.end(), std::uint8_t{0});
+  image.insert(image.end(), context.begin(), context.end());
+  const TempDir dir;
+  write_bytes(dir / "odd.bin", image);
+
+  const auto report = inspect_test::inspect_with(dir / "odd.bin", files_ / "eFuseData_V21.dat",
+                                                 files_ / "alice_V21.spk");
+  EXPECT_EQ(report.kind, inspect::Kind::kSecuredBl1V21);
+  EXPECT_EQ(failing(report), std::set<std::string>{kDecrypts}) << inspect::render_text(report);
+  EXPECT_TRUE(library_accepts(dir / "odd.bin", files_ / "eFuseData_V21.dat", false));
+}
+
+TEST_F(DeviceChecks, InputsOfTheOtherSetFailWithTheReason) {
+  const auto report = inspect_test::inspect_with(files_ / "s21.bin", files_ / "eFuseData.dat",
+                                                 files_ / "alice.spk");
+  EXPECT_EQ(failing(report), (std::set<std::string>{kTag, kNextStage, kDecrypts}));
+  for (const inspect::Check& check : report.checks) {
+    if (check.name == kTag) {
+      EXPECT_EQ(check.detail, "the eFuse value has 16 bytes; a v2.1 device holds 20");
+    }
+    if (check.name == kNextStage) {
+      EXPECT_NE(check.detail.find("v1.1 key"), std::string::npos);
+    }
+  }
+}
+
+}  // namespace
