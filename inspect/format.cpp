@@ -110,6 +110,8 @@ std::array<std::uint8_t, 20> sha1(ByteView first, ByteView second) {
     }
   }
   if (!ok || QIV_SHA1_Final(&ctx, digest.data()) != 0) digest.fill(0);
+  // The state may still hold bytes of the input, and an eFuse value is fingerprinted too.
+  qiv::wipe_object(ctx);
   return digest;
 }
 
