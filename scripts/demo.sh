@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job of Tarnwick_V21 on a built-in sample, in a fresh temporary folder:
 # maker and customer key pairs for both command sets, a sample BL1 secured with "-STAGE1"
-# (and "-P" in the v2.1 set), a sample BL2 signed with "-STAGE2", and every image verified.
-# Each command is echoed before it runs, with the program's own output after it.
+# (and "-P" in the v2.1 set), a sample BL2 signed with "-STAGE2", and every image verified;
+# then sbinspect shows the files with a device's checks. Each command is echoed before it
+# runs, with the program's own output after it.
 #
 # Usage: scripts/demo.sh <build folder>   (as `make demo` calls it; builds nothing itself)
 # Exits non-zero as soon as a step does not end as expected.
@@ -15,6 +16,11 @@ fi
 program="$(cd "$1" 2>/dev/null && pwd)/cli/Tarnwick_V21"
 if [ ! -x "$program" ]; then
   echo "no Tarnwick_V21 in $1/cli: build it first" >&2
+  exit 2
+fi
+inspector="$(cd "$1" && pwd)/inspect/sbinspect"
+if [ ! -x "$inspector" ]; then
+  echo "no sbinspect in $1/inspect: build it first" >&2
   exit 2
 fi
 
@@ -43,6 +49,20 @@ run_expecting_refusal() {
   local status=$?
   if [ "$status" -eq 0 ]; then
     echo "demo FAILED: Tarnwick_V21 $* accepted a tampered image"
+    exit 1
+  fi
+  steps=$((steps + 1))
+}
+
+# Runs sbinspect; it must end with the given status (0: every check passed, 1: one failed).
+inspect_expecting() {
+  local expected=$1
+  shift
+  echo "\$ sbinspect $*"
+  "$inspector" "$@"
+  local status=$?
+  if [ "$status" -ne "$expected" ]; then
+    echo "demo FAILED: sbinspect $* ended with status $status, not $expected"
     exit 1
   fi
   steps=$((steps + 1))
@@ -90,5 +110,16 @@ run_expecting_refusal -v2.1 tampered_BL2_V21.bin stage2Key_V21.spk -STAGE2_VERIF
 
 echo
 show ls -l
+
 echo
-echo "Demo complete: $steps steps succeeded; 4 key pairs made, 3 BL1 images secured and 2 BL2 images signed, every one verified, and the tampered image refused."
+echo "=== What a device sees: sbinspect ==="
+inspect_expecting 0 --efuse eFuseData_V21.dat --key stage2Key_V21.spk \
+  publicKeyInfo_V21.dat secured_BL1_V21.bin secured_BL1_V21_info.bin secured_BL2_V21.bin
+inspect_expecting 0 --efuse eFuseData.dat --key stage2Key.spk \
+  publicKeyInfo.dat secured_BL1_V11.bin secured_BL2.bin
+inspect_expecting 0 eFuseData_V21.dat stage2Key_V21.prv stage2Key.spk BL1.bin
+echo "(the tampered image: its BL2 signature check must fail)"
+inspect_expecting 1 --key stage2Key_V21.spk tampered_BL2_V21.bin
+
+echo
+echo "Demo complete: $steps steps succeeded; 4 key pairs made, 3 BL1 images secured and 2 BL2 images signed, every one verified and inspected with a device's checks, and the tampered image refused."
