@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "cli/key_files.h"
 #include "fuzz/fuzz_support.h"
 #include "inspect/inspect.h"
 
@@ -106,8 +107,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t choice = in.u8();
   const std::uint32_t eFuseChoice = choice & 3u;
   const std::uint32_t keyChoice = (choice >> 2) & 3u;
-  const std::size_t eFuseLength = eFuseChoice == 1 ? 20 : eFuseChoice == 2 ? 16 : 0;
-  const std::size_t keyLength = keyChoice == 1 ? 548 : keyChoice == 2 ? 308 : 0;
+  const std::size_t eFuseLength = eFuseChoice == 1   ? sbl::EFuseV21::kSize
+                                  : eFuseChoice == 2 ? sbl::EFuseV11::kSize
+                                                     : 0;
+  const std::size_t keyLength = keyChoice == 1   ? SignedPublicKeyFileV21::kSize
+                                : keyChoice == 2 ? PublicKeyRecordV11::kSize
+                                                 : 0;
   const fuzz::Bytes eFuse = in.bytes(eFuseLength);
   const fuzz::Bytes keyFile = in.bytes(keyLength);
   const fuzz::Bytes fileBytes = in.rest();

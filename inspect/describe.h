@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "cli/key_files.h"
+#include "crypto/crypto.h"
 #include "inspect/inspect.h"
 #include "sbl/le.h"
 
@@ -21,6 +22,14 @@ namespace inspect::detail {
 
 template <std::size_t N>
 using Record = std::span<const std::uint8_t, N>;
+
+// Every length, exponent and zero field of the records is one u32.
+inline constexpr std::uint32_t kWordSize = 4;
+// Every v1.1 key of the tool chain has this public exponent; a v1.1 maker key file and context
+// have no other mark.
+inline constexpr std::uint32_t kExponentV11 = 65537;
+// AES-128-CBC works on 16-byte blocks.
+inline constexpr std::uint32_t kAesBlockSize = 16;
 
 // The N bytes at offset, when the file holds them all.
 template <std::size_t N>
@@ -31,7 +40,7 @@ template <std::size_t N>
 
 template <std::uint32_t Offset, std::size_t N>
 [[nodiscard]] std::uint32_t field32(Record<N> record) {
-  static_assert(Offset + 4 <= N, "field outside its record");
+  static_assert(Offset + kWordSize <= N, "field outside its record");
   return sbl::load_le32(record.data() + Offset);
 }
 
@@ -55,7 +64,8 @@ template <std::uint32_t Offset, std::uint32_t Size, std::size_t N>
 [[nodiscard]] std::optional<std::string> zero_padded_text(ByteView bytes);
 
 // SHA-1 over up to two pieces, as the context signature covers image || next-stage key.
-[[nodiscard]] std::array<std::uint8_t, 20> sha1(ByteView first, ByteView second = {});
+[[nodiscard]] std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> sha1(ByteView first,
+                                                                 ByteView second = {});
 
 // Appends fields to one section; offsets are given relative to the section's start.
 class SectionBuilder {

@@ -17,8 +17,6 @@ namespace {
 using C21 = sbl::ContextV21;
 using C11 = sbl::ContextV11;
 
-constexpr std::uint32_t kAesBlock = 16;
-
 const char* set_name(KeySet set) {
   return set == KeySet::kV21 ? "v2.1" : "v1.1";
 }
@@ -108,7 +106,7 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                   "not attempted: the record does not validate against this eFuse "
                   "value, so the key it gives is not the device's");
   }
-  if (layout.codeLength % kAesBlock != 0) {
+  if (layout.codeLength % kAesBlockSize != 0) {
     return failed(kName, "the code's " + std::to_string(layout.codeLength) +
                              " bytes are not a whole number of AES blocks");
   }
@@ -121,7 +119,7 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                                        file.data() + layout.contextOffset, plain.storage().data(),
                                        static_cast<std::uint32_t>(layout.codeLength));
   if (rc != 0) return failed(kName, "decryption failed with code " + std::to_string(rc));
-  return passed(kName, "first 16 plain bytes " + hex(plain.view().first(kAesBlock)));
+  return passed(kName, "first 16 plain bytes " + hex(plain.view().first(kAesBlockSize)));
 }
 
 }  // namespace

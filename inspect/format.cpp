@@ -98,10 +98,10 @@ std::string hex(ByteView bytes) {
   return out;
 }
 
-std::array<std::uint8_t, 20> sha1(ByteView first, ByteView second) {
+std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> sha1(ByteView first, ByteView second) {
   // Every input is a file of at most kMaxFileSize bytes, so each length fits the u32 counts.
   // An empty piece is skipped: the primitive refuses a null pointer even for zero bytes.
-  std::array<std::uint8_t, 20> digest{};
+  std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> digest{};
   QIV_SHA1_CTX ctx{};
   bool ok = QIV_SHA1_Init(&ctx) == 0;
   for (const ByteView piece : {first, second}) {

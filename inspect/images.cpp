@@ -39,7 +39,7 @@ bool is_context_v11(Record<C11::kSize> ctx) {
   if (tag_is(field<C11::kTag, sbl::kContextTagSize>(ctx), sbl::kContextTagV11)) return true;
   return field32<C11::kZero>(ctx) == 0 &&
          all_bytes_are(field<C11::kFiller, C11::kFillerSize>(ctx), sbl::kContextFillerByte) &&
-         field32<C11::kPublicKeyInfo + P11::kExponent>(ctx) == 65537;
+         field32<C11::kPublicKeyInfo + P11::kExponent>(ctx) == kExponentV11;
 }
 
 bool is_build_info(Record<B::kSize> block) {
@@ -88,11 +88,10 @@ std::string signature_state(ByteView signature) {
 Section describe_code(const Stage1Layout& layout) {
   std::string state = "in clear";
   if (layout.set == KeySet::kV21) {
-    constexpr std::uint64_t kBlock = 16;
-    state =
-        layout.codeLength % kBlock == 0
-            ? "encrypted (AES-128-CBC, " + std::to_string(layout.codeLength / kBlock) + " blocks)"
-            : "encrypted, but NOT a whole number of AES blocks";
+    state = layout.codeLength % kAesBlockSize == 0
+                ? "encrypted (AES-128-CBC, " + std::to_string(layout.codeLength / kAesBlockSize) +
+                      " blocks)"
+                : "encrypted, but NOT a whole number of AES blocks";
   }
   return SectionBuilder("code", 0, layout.codeLength)
       .number("length", 0, layout.codeLength, layout.codeLength)
@@ -103,10 +102,10 @@ Section describe_code(const Stage1Layout& layout) {
 Section describe_build_info(Record<B::kSize> block, std::uint64_t offset) {
   const std::uint32_t time = field32<B::kCreationTime>(block);
   return SectionBuilder("build-information block", offset, B::kSize)
-      .number("zero word", B::kZeroWord0, 4, field32<B::kZeroWord0>(block))
-      .text("creation time", B::kCreationTime, 4,
+      .number("zero word", B::kZeroWord0, kWordSize, field32<B::kZeroWord0>(block))
+      .text("creation time", B::kCreationTime, kWordSize,
             utc_date(time) + " (" + std::to_string(time) + ")")
-      .number("zero word", B::kZeroWord1, 4, field32<B::kZeroWord1>(block))
+      .number("zero word", B::kZeroWord1, kWordSize, field32<B::kZeroWord1>(block))
       .text("text", B::kText, B::kTextSize, std::string(B::kTextValue))
       .done();
 }
@@ -115,10 +114,11 @@ Section describe_build_info(Record<B::kSize> block, std::uint64_t offset) {
 Section describe_next_stage_key_v21(Record<C21::kSize> ctx, std::uint64_t offset) {
   const auto key = field<C21::kNextStageKey, C21::kNextStageKeySize>(ctx);
   return SectionBuilder("next-stage key", offset + C21::kNextStageKey, C21::kNextStageKeySize)
-      .number("modulus length", P21::kModulusLength, 4, field32<P21::kModulusLength>(key))
+      .number("modulus length", P21::kModulusLength, kWordSize, field32<P21::kModulusLength>(key))
       .text("modulus", P21::kModulus, P21::kModulusSize,
             std::to_string(bit_length(field<P21::kModulus, P21::kModulusSize>(key))) + " bits")
-      .number("exponent length", P21::kExponentLength, 4, field32<P21::kExponentLength>(key))
+      .number("exponent length", P21::kExponentLength, kWordSize,
+              field32<P21::kExponentLength>(key))
       .number("exponent", P21::kExponent, P21::kExponentSize, field32<P21::kExponent>(key))
       .text("key fingerprint", 0, C21::kNextStageKeySize, fingerprint(key))
       .done();
@@ -139,7 +139,7 @@ void describe_context_v21(Record<C21::kSize> ctx, std::uint64_t offset, Report& 
   report.sections.push_back(
       SectionBuilder("signature", offset + C21::kSignatureLength,
                      C21::kPublicKeyInfo - C21::kSignatureLength)
-          .number("signature length", 0, 4, field32<C21::kSignatureLength>(ctx))
+          .number("signature length", 0, kWordSize, field32<C21::kSignatureLength>(ctx))
           .text("signature", C21::kSignature - C21::kSignatureLength, C21::kSignatureSize,
                 signature_state(field<C21::kSignature, C21::kSignatureSize>(ctx)))
           .done());

@@ -39,10 +39,10 @@ Section describe_record_v21(Record<sbl::PublicKeyInfoV21::kSize> record, std::ui
                             std::string name) {
   using P = sbl::PublicKeyInfoV21;
   return SectionBuilder(std::move(name), offset, P::kSize)
-      .number("modulus length", P::kModulusLength, 4, field32<P::kModulusLength>(record))
+      .number("modulus length", P::kModulusLength, kWordSize, field32<P::kModulusLength>(record))
       .text("modulus", P::kModulus, P::kModulusSize,
             bits_text(field<P::kModulus, P::kModulusSize>(record)))
-      .number("exponent length", P::kExponentLength, 4, field32<P::kExponentLength>(record))
+      .number("exponent length", P::kExponentLength, kWordSize, field32<P::kExponentLength>(record))
       .number("exponent", P::kExponent, P::kExponentSize, field32<P::kExponent>(record))
       .text("key fingerprint", 0, P::kKeyPartSize, fingerprint(field<0, P::kKeyPartSize>(record)))
       .text("integrity tag", P::kTag, P::kTagSize, hex(field<P::kTag, P::kTagSize>(record)))
@@ -85,7 +85,7 @@ void describe_signed_public_key_file_v21(Record<SignedPublicKeyFileV21::kSize> f
                                          field<F::kSignature, F::kSignatureSize>(file)));
   report.sections.push_back(
       SectionBuilder("self-signature", F::kSignatureLength, F::kSize - F::kSignatureLength)
-          .number("signature length", 0, 4, signatureLength)
+          .number("signature length", 0, kWordSize, signatureLength)
           .text("signature", F::kSignature - F::kSignatureLength, F::kSignatureSize, state)
           .done());
 }
@@ -96,7 +96,7 @@ void describe_signed_public_key_file_v21(Record<SignedPublicKeyFileV21::kSize> f
 // marker.
 bool looks_like_maker_public_key_file_v11(Record<MakerPublicKeyFileV11::kSize> file) {
   using P = sbl::PublicKeyInfoV11;
-  return field32<P::kExponent>(file) == 65537 &&
+  return field32<P::kExponent>(file) == kExponentV11 &&
          bit_length(field<P::kModulus, P::kModulusSize>(file)) == 8 * P::kModulusSize;
 }
 
@@ -125,21 +125,21 @@ void describe_public_key_record_v11(Record<PublicKeyRecordV11::kSize> file, Repo
   using R = PublicKeyRecordV11;
   report.sections.push_back(
       SectionBuilder("header", 0, R::kKeyData)
-          .number("header size", R::kHeaderSize, 4, field32<R::kHeaderSize>(file))
+          .number("header size", R::kHeaderSize, kWordSize, field32<R::kHeaderSize>(file))
           .text("header text", R::kHeaderText, R::kHeaderTextSize,
                 text_or_hex(field<R::kHeaderText, R::kHeaderTextSize>(file)))
-          .number("reserved", R::kReserved, 4, field32<R::kReserved>(file))
-          .number("key data length", R::kKeyDataLength, 4, field32<R::kKeyDataLength>(file))
+          .number("reserved", R::kReserved, kWordSize, field32<R::kReserved>(file))
+          .number("key data length", R::kKeyDataLength, kWordSize, field32<R::kKeyDataLength>(file))
           .done());
 
   const std::optional<StageKey> key = stage_key_from_file(file);
   SectionBuilder keyData("key data", R::kKeyData, R::kKeyDataSize);
   keyData
-      .number("modulus length", R::kModulusLength - R::kKeyData, 4,
+      .number("modulus length", R::kModulusLength - R::kKeyData, kWordSize,
               field32<R::kModulusLength>(file))
       .text("modulus", R::kModulus - R::kKeyData, R::kModulusSize,
             bits_text(field<R::kModulus, R::kModulusSize>(file)))
-      .number("exponent length", R::kExponentLength - R::kKeyData, 4,
+      .number("exponent length", R::kExponentLength - R::kKeyData, kWordSize,
               field32<R::kExponentLength>(file))
       .number("exponent", R::kExponent - R::kKeyData, R::kExponentSize, field32<R::kExponent>(file))
       .text("key fingerprint", 0, R::kKeyDataSize,
@@ -159,7 +159,7 @@ void describe_public_key_record_v11(Record<PublicKeyRecordV11::kSize> file, Repo
   }
   report.sections.push_back(
       SectionBuilder("self-signature", R::kSignatureLength, R::kSize - R::kSignatureLength)
-          .number("signature length", 0, 4, signatureLength)
+          .number("signature length", 0, kWordSize, signatureLength)
           .text("signature", R::kSignature - R::kSignatureLength, R::kSignatureSize, state)
           .done());
 }
