@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/build_info.h"
 #include "cli/key_files.h"
 #include "cli/key_protection.h"
 #include "sbl/sbl.h"
@@ -116,207 +117,86 @@ TEST_F(DeviceChecks, CustomerKeyFileIsNotTrustedByTheMakersDevice) {
   EXPECT_EQ(failing(report), std::set<std::string>{kTag});
 }
 
-enum class Target { kFile, kEFuse, kKey };
+enum class In { kFile, kEFuse, kKey };
 
+// One byte of the inspected file, of the eFuse file or of the customer key file is changed;
+// the eFuse value and the key are those of the file's set.
 struct Flip {
   const char* what;
   const char* file;
-  const char* eFuse;
-  const char* key;
-  Target target;
-  std::size_t offset;  // in the target file
+  In in;
+  std::size_t offset;
   std::set<std::string> fails;
 };
 
+bool of_v11(const std::string& file) {
+  return file == "s11.bin" || file == "b11.bin" || file == "publicKeyInfo.dat";
+}
+
 std::vector<Flip> flips() {
   const std::size_t c = kContextAt;
-  const std::size_t bl2Signature21 = inspect_test::kBl2Length;
+  const std::size_t nextKey21 = c + C21::kNextStageKey + P21::kModulus;  // its modulus
+  const std::size_t record21 = c + C21::kPublicKeyInfo;
+  const std::size_t record11 = c + C11::kPublicKeyInfo;
+  const std::size_t time21 = inspect_test::kCodeLength + BuildInfoBlock::kCreationTime;
   return {
-      // v2.1 secured BL1
-      {"v2.1 code byte",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       100,
-       {kSignature}},
-      {"v2.1 signature byte",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kSignature + 7,
-       {kSignature}},
-      {"v2.1 signature length field",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kSignatureLength,
-       {kSignature}},
-      {"v2.1 next-stage key in the context",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kNextStageKey + P21::kModulus + 9,
-       {kSignature, kNextStage}},
-      {"v2.1 record tag, last byte",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kOwnTag + P21::kTagSize - 1,
-       {kTag, kDecrypts}},
-      {"v2.1 record modulus",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kPublicKeyInfo + P21::kModulus + 5,
-       {kTag, kSignature, kDecrypts}},
-      {"v2.1 eFuse value, first byte",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kEFuse,
-       0,
-       {kTag, kDecrypts}},
-      {"v2.1 eFuse value, last byte",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kEFuse,
-       sbl::EFuseV21::kSize - 1,
-       {kTag, kDecrypts}},
-      {"v2.1 customer key file modulus",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kKey,
-       P21::kModulus + 5,
-       {kNextStage}},
-      {"v2.1 build-information time",
-       "s21p.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       inspect_test::kCodeLength + 4,
-       {kSignature}},
+      {"v2.1 code", "s21.bin", In::kFile, 100, {kSignature}},
+      {"v2.1 signature", "s21.bin", In::kFile, c + C21::kSignature + 7, {kSignature}},
+      {"v2.1 signature length", "s21.bin", In::kFile, c + C21::kSignatureLength, {kSignature}},
+      {"v2.1 next-stage key", "s21.bin", In::kFile, nextKey21 + 9, {kSignature, kNextStage}},
+      {"v2.1 record tag", "s21.bin", In::kFile, record21 + P21::kTag + 19, {kTag, kDecrypts}},
+      {"v2.1 record modulus", "s21.bin", In::kFile, record21 + 9, {kTag, kSignature, kDecrypts}},
+      {"v2.1 eFuse, first byte", "s21.bin", In::kEFuse, 0, {kTag, kDecrypts}},
+      {"v2.1 eFuse, last byte", "s21.bin", In::kEFuse, 19, {kTag, kDecrypts}},
+      {"v2.1 customer key", "s21.bin", In::kKey, P21::kModulus + 5, {kNextStage}},
+      {"v2.1 build-information time", "s21p.bin", In::kFile, time21, {kSignature}},
       // Outside every signed or tagged byte: nothing a device checks.
-      {"v2.1 context tag text",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kTag,
-       {}},
-      {"v2.1 filler",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kFiller + 3,
-       {}},
-      {"v2.1 service table",
-       "s21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       c + C21::kServiceTable,
-       {}},
-      // v1.1 secured BL1: no code encryption, so the tag stands alone.
-      {"v1.1 code byte", "s11.bin", "eFuseData.dat", "alice.spk", Target::kFile, 7, {kSignature}},
-      {"v1.1 signature byte",
-       "s11.bin",
-       "eFuseData.dat",
-       "alice.spk",
-       Target::kFile,
-       c + C11::kSignature,
-       {kSignature}},
-      {"v1.1 record tag",
-       "s11.bin",
-       "eFuseData.dat",
-       "alice.spk",
-       Target::kFile,
-       c + C11::kPublicKeyInfo + P11::kTag + 3,
-       {kTag}},
-      {"v1.1 eFuse value", "s11.bin", "eFuseData.dat", "alice.spk", Target::kEFuse, 5, {kTag}},
-      {"v1.1 customer key record modulus",
-       "s11.bin",
-       "eFuseData.dat",
-       "alice.spk",
-       Target::kKey,
-       PublicKeyRecordV11::kModulus + 3,
-       {kNextStage}},
-      // Signed BL2 images.
-      {"v2.1 BL2 image byte",
-       "b21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       5,
-       {kBl2}},
-      {"v2.1 BL2 signature byte",
-       "b21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       bl2Signature21 + 200,
-       {kBl2}},
-      {"v2.1 BL2 key modulus",
-       "b21.bin",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kKey,
-       P21::kModulus,
-       {kBl2}},
-      {"v1.1 BL2 image byte", "b11.bin", "eFuseData.dat", "alice.spk", Target::kFile, 3000, {kBl2}},
-      // A maker key file against the device.
-      {"v2.1 maker key file tag",
-       "publicKeyInfo_V21.dat",
-       "eFuseData_V21.dat",
-       "alice_V21.spk",
-       Target::kFile,
-       P21::kTag,
-       {kTag}},
-      {"v1.1 maker key file tag",
-       "publicKeyInfo.dat",
-       "eFuseData.dat",
-       "alice.spk",
-       Target::kFile,
-       P11::kTag + 19,
-       {kTag}},
+      {"v2.1 context tag text", "s21.bin", In::kFile, c + C21::kTag, {}},
+      {"v2.1 filler", "s21.bin", In::kFile, c + C21::kFiller + 3, {}},
+      {"v2.1 service table", "s21.bin", In::kFile, c + C21::kServiceTable, {}},
+      // v1.1: no code encryption, so the tag stands alone.
+      {"v1.1 code", "s11.bin", In::kFile, 7, {kSignature}},
+      {"v1.1 signature", "s11.bin", In::kFile, c + C11::kSignature, {kSignature}},
+      {"v1.1 record tag", "s11.bin", In::kFile, record11 + P11::kTag + 3, {kTag}},
+      {"v1.1 eFuse", "s11.bin", In::kEFuse, 5, {kTag}},
+      {"v1.1 customer key", "s11.bin", In::kKey, PublicKeyRecordV11::kModulus + 3, {kNextStage}},
+      // Signed BL2 images and maker key files.
+      {"v2.1 BL2 image", "b21.bin", In::kFile, 5, {kBl2}},
+      {"v2.1 BL2 signature", "b21.bin", In::kFile, inspect_test::kBl2Length + 200, {kBl2}},
+      {"v2.1 BL2 key", "b21.bin", In::kKey, P21::kModulus, {kBl2}},
+      {"v1.1 BL2 image", "b11.bin", In::kFile, 3000, {kBl2}},
+      {"v2.1 maker key file tag", "publicKeyInfo_V21.dat", In::kFile, P21::kTag, {kTag}},
+      {"v1.1 maker key file tag", "publicKeyInfo.dat", In::kFile, P11::kTag + 19, {kTag}},
   };
 }
 
 TEST_F(DeviceChecks, OneChangedByteFailsExactlyTheChecksThatReadIt) {
   for (const Flip& flip : flips()) {
     SCOPED_TRACE(flip.what);
+    const bool v11 = of_v11(flip.file);
+    const std::string eFuse = v11 ? "eFuseData.dat" : "eFuseData_V21.dat";
+    const std::string key = v11 ? "alice.spk" : "alice_V21.spk";
     const TempDir dir;
-    for (const char* name : {flip.file, flip.eFuse, flip.key}) {
+    for (const std::string& name : {std::string(flip.file), eFuse, key}) {
       fs::copy_file(files_ / name, dir / name);
     }
-    const char* target = flip.target == Target::kFile    ? flip.file
-                         : flip.target == Target::kEFuse ? flip.eFuse
-                                                         : flip.key;
+    const std::string target = flip.in == In::kFile    ? flip.file
+                               : flip.in == In::kEFuse ? eFuse
+                                                       : key;
     e2e::flip_byte(dir / target, flip.offset);
-    const auto report =
-        inspect_test::inspect_with(dir / flip.file, dir / flip.eFuse, dir / flip.key);
     const auto before =
-        inspect_test::inspect_with(files_ / flip.file, files_ / flip.eFuse, files_ / flip.key);
-    EXPECT_EQ(report.kind, before.kind);
-    EXPECT_EQ(names(report), names(before));
-    EXPECT_EQ(failing(report), flip.fails) << inspect::render_text(report);
-    EXPECT_EQ(inspect::exit_status(std::span(&report, 1)), flip.fails.empty() ? 0 : 1);
+        inspect_test::inspect_with(files_ / flip.file, files_ / eFuse, files_ / key);
+    const auto after = inspect_test::inspect_with(dir / flip.file, dir / eFuse, dir / key);
+    EXPECT_EQ(after.kind, before.kind);
+    EXPECT_EQ(names(after), names(before));
+    EXPECT_EQ(failing(after), flip.fails) << inspect::render_text(after);
+    EXPECT_EQ(inspect::exit_status(std::span(&after, 1)), flip.fails.empty() ? 0 : 1);
 
     // The library's device check accepts exactly when the tag and the signature lines pass.
-    const std::string file = flip.file;
-    if (file.rfind("s", 0) == 0) {
-      const bool v11 = file == "s11.bin";
+    if (flip.file[0] == 's') {
       const bool inspectorAccepts =
-          !failing(report).count(kTag) && !failing(report).count(kSignature);
-      EXPECT_EQ(library_accepts(dir / flip.file, dir / flip.eFuse, v11), inspectorAccepts);
+          !failing(after).count(kTag) && !failing(after).count(kSignature);
+      EXPECT_EQ(library_accepts(dir / flip.file, dir / eFuse, v11), inspectorAccepts);
     }
   }
 }

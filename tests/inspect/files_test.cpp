@@ -89,27 +89,61 @@ TEST_F(MadeFilesTest, EveryKindIsRecognised) {
   }
 }
 
-TEST_F(MadeFilesTest, KeyFieldsAreThoseOfTheKeysTheCommandsMake) {
-  const auto v21 = inspect_test::inspect_with(files_ / "publicKeyInfo_V21.dat");
+// What the commands write: RSA-2048 with e = 3 and RSA-1024 with e = 65537, the record
+// layouts' lengths, self-signatures that verify, the code where it was put (encrypted in the
+// v2.1 set), and a context trailer as generation and the program's own check leave it.
+TEST_F(MadeFilesTest, FieldsSayWhatTheCommandsWrote) {
+  using inspect::Value;
+  const auto n = [](std::uint64_t v) { return Value{v}; };
+  const auto t = [](const char* v) { return Value{std::string(v)}; };
   const std::string record = "public key information record";
-  EXPECT_EQ(number_of(v21, record, "modulus length"), 256u);
-  EXPECT_EQ(text_of(v21, record, "modulus"), "2048 bits");
-  EXPECT_EQ(number_of(v21, record, "exponent length"), 4u);
-  EXPECT_EQ(number_of(v21, record, "exponent"), 3u);
-  EXPECT_EQ(number_of(v21, "self-signature", "signature length"), 256u);
-  EXPECT_EQ(text_of(v21, "self-signature", "signature"), "verifies with the file's own key");
-
-  const auto v11 = inspect_test::inspect_with(files_ / "publicKeyInfo.dat");
-  EXPECT_EQ(text_of(v11, record, "modulus"), "1024 bits");
-  EXPECT_EQ(number_of(v11, record, "exponent"), 65537u);
-  EXPECT_EQ(text_of(v11, "self-signature", "signature"), "verifies with the file's own key");
-
-  const auto spk = inspect_test::inspect_with(files_ / "alice.spk");
-  EXPECT_EQ(text_of(spk, "header", "header text"), "\"1.0, Pub, RSA-1024\"");
-  EXPECT_EQ(number_of(spk, "header", "key data length"), 140u);
-  EXPECT_EQ(number_of(spk, "key data", "modulus length"), 128u);
-  EXPECT_EQ(number_of(spk, "key data", "exponent"), 65537u);
-  EXPECT_EQ(text_of(spk, "self-signature", "signature"), "verifies with the file's own key");
+  const std::string trailer = "context trailer";
+  const std::string verifies = "verifies with the file's own key";
+  struct Row {
+    const char* file;
+    std::string section, field;
+    Value value;
+  };
+  const Row rows[] = {
+      {"publicKeyInfo_V21.dat", record, "modulus length", n(256)},
+      {"publicKeyInfo_V21.dat", record, "modulus", t("2048 bits")},
+      {"publicKeyInfo_V21.dat", record, "exponent length", n(4)},
+      {"publicKeyInfo_V21.dat", record, "exponent", n(3)},
+      {"publicKeyInfo_V21.dat", "self-signature", "signature length", n(256)},
+      {"alice_V21.spk", "self-signature", "signature", t(verifies.c_str())},
+      {"publicKeyInfo.dat", record, "modulus", t("1024 bits")},
+      {"publicKeyInfo.dat", record, "exponent", n(65537)},
+      {"publicKeyInfo.dat", "self-signature", "signature", t(verifies.c_str())},
+      {"alice.spk", "header", "header text", t("\"1.0, Pub, RSA-1024\"")},
+      {"alice.spk", "header", "key data length", n(140)},
+      {"alice.spk", "key data", "modulus length", n(128)},
+      {"alice.spk", "key data", "exponent", n(65537)},
+      {"alice.spk", "self-signature", "signature", t(verifies.c_str())},
+      {"s21.bin", "code", "length", n(inspect_test::kCodeLength)},
+      {"s21.bin", "code", "state", t("encrypted (AES-128-CBC, 256 blocks)")},
+      {"s21.bin", "next-stage key", "exponent", n(3)},
+      {"s21.bin", "signature", "signature length", n(256)},
+      {"s21.bin", trailer, "context tag", t("SB20_CONTEXT")},
+      {"s21.bin", trailer, "filler", t("intact (64 bytes 0xAA)")},
+      {"s21.bin", trailer, "service table", t("slots 0..23 hold their slot numbers")},
+      {"s21.bin", trailer, "reserved", t("zero")},
+      {"s11.bin", "code", "state", t("in clear")},
+      {"s11.bin", "next-stage key", "exponent", n(65537)},
+      {"s11.bin", trailer, "context tag", t("SB10_CONTEXT")},
+      {"s11.bin", trailer, "filler", t("intact (20 bytes 0xAA)")},
+  };
+  for (const Row& row : rows) {
+    const auto report = inspect_test::inspect_with(files_ / row.file);
+    EXPECT_EQ(inspect_test::field_of(report, row.section, row.field).value, row.value)
+        << row.file << ": " << row.field;
+  }
+  // The next-stage key sits right after the code.
+  EXPECT_EQ(inspect_test::field_of(inspect_test::inspect_with(files_ / "s21.bin"), "next-stage key",
+                                   "modulus length")
+                .offset,
+            inspect_test::kCodeLength);
+  const auto b11 = inspect_test::inspect_with(files_ / "b11.bin", {}, files_ / "alice.spk");
+  EXPECT_EQ(number_of(b11, "image", "length"), inspect_test::kBl2Length);
 
   // The eFuse value is never printed, in any form that gives its bytes.
   const auto eFuse = read_bytes(files_ / "eFuseData_V21.dat");
@@ -162,29 +196,6 @@ TEST_F(MadeFilesTest, FingerprintsAgreeBetweenKeyFilesAndTheContextsThatEmbedThe
   // Another customer's key has another fingerprint.
   EXPECT_NE(text_of(inspect_test::inspect_with(files_ / "bob_V21.spk"), record, "key fingerprint"),
             alicePrint21);
-}
-
-TEST_F(MadeFilesTest, ImagePartsAreWhereTheCommandsPutThem) {
-  const auto s21 = inspect_test::inspect_with(files_ / "s21.bin");
-  EXPECT_EQ(number_of(s21, "code", "length"), inspect_test::kCodeLength);
-  EXPECT_EQ(text_of(s21, "code", "state"), "encrypted (AES-128-CBC, 256 blocks)");
-  EXPECT_EQ(inspect_test::field_of(s21, "next-stage key", "modulus length").offset,
-            inspect_test::kCodeLength);
-  EXPECT_EQ(number_of(s21, "signature", "signature length"), 256u);
-  EXPECT_EQ(text_of(s21, "context trailer", "context tag"), "SB20_CONTEXT");
-  EXPECT_EQ(text_of(s21, "context trailer", "filler"), "intact (64 bytes 0xAA)");
-  EXPECT_EQ(text_of(s21, "context trailer", "service table"),
-            "slots 0..23 hold their slot numbers");
-  EXPECT_EQ(text_of(s21, "context trailer", "reserved"), "zero");
-
-  const auto s11 = inspect_test::inspect_with(files_ / "s11.bin");
-  EXPECT_EQ(text_of(s11, "code", "state"), "in clear");
-  EXPECT_EQ(text_of(s11, "context trailer", "context tag"), "SB10_CONTEXT");
-  EXPECT_EQ(text_of(s11, "context trailer", "filler"), "intact (20 bytes 0xAA)");
-
-  const auto b11 = inspect_test::inspect_with(files_ / "b11.bin", {}, files_ / "alice.spk");
-  EXPECT_EQ(number_of(b11, "image", "length"), inspect_test::kBl2Length);
-  EXPECT_EQ(inspect_test::field_of(b11, "signature", "signature").size, 128u);
 }
 
 TEST_F(MadeFilesTest, BuildInformationBlockShowsWhenTheImageWasMade) {
