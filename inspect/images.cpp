@@ -134,6 +134,24 @@ Section describe_next_stage_key_v11(Record<C11::kSize> ctx, std::uint64_t offset
       .done();
 }
 
+// Service table, reserved bytes, context tag, zero word and filler: the same fields in both
+// sets, at the offsets of the set's context layout C.
+template <typename C>
+Section describe_trailer(Record<C::kSize> ctx, std::uint64_t offset,
+                         const std::array<std::uint8_t, sbl::kContextTagSize>& expectedTag) {
+  return SectionBuilder("context trailer", offset + C::kServiceTable, C::kSize - C::kServiceTable)
+      .text("service table", 0, C::kServiceTableSize,
+            service_table_state(field<C::kServiceTable, C::kServiceTableSize>(ctx)))
+      .text("reserved", C::kReserved - C::kServiceTable, C::kReservedSize,
+            zero_state(field<C::kReserved, C::kReservedSize>(ctx)))
+      .text("context tag", C::kTag - C::kServiceTable, sbl::kContextTagSize,
+            tag_state(field<C::kTag, sbl::kContextTagSize>(ctx), expectedTag))
+      .number("zero word", C::kZero - C::kServiceTable, C::kZeroSize, field32<C::kZero>(ctx))
+      .text("filler", C::kFiller - C::kServiceTable, C::kFillerSize,
+            filler_state(field<C::kFiller, C::kFillerSize>(ctx)))
+      .done();
+}
+
 void describe_context_v21(Record<C21::kSize> ctx, std::uint64_t offset, Report& report) {
   report.sections.push_back(describe_next_stage_key_v21(ctx, offset));
   report.sections.push_back(
@@ -146,20 +164,7 @@ void describe_context_v21(Record<C21::kSize> ctx, std::uint64_t offset, Report& 
   report.sections.push_back(
       describe_record_v21(field<C21::kPublicKeyInfo, C21::kPublicKeyInfoSize>(ctx),
                           offset + C21::kPublicKeyInfo, "public key information record"));
-  report.sections.push_back(
-      SectionBuilder("context trailer", offset + C21::kServiceTable,
-                     C21::kSize - C21::kServiceTable)
-          .text("service table", 0, C21::kServiceTableSize,
-                service_table_state(field<C21::kServiceTable, C21::kServiceTableSize>(ctx)))
-          .text("reserved", C21::kReserved - C21::kServiceTable, C21::kReservedSize,
-                zero_state(field<C21::kReserved, C21::kReservedSize>(ctx)))
-          .text("context tag", C21::kTag - C21::kServiceTable, sbl::kContextTagSize,
-                tag_state(field<C21::kTag, sbl::kContextTagSize>(ctx), sbl::kContextTagV21))
-          .number("zero word", C21::kZero - C21::kServiceTable, C21::kZeroSize,
-                  field32<C21::kZero>(ctx))
-          .text("filler", C21::kFiller - C21::kServiceTable, C21::kFillerSize,
-                filler_state(field<C21::kFiller, C21::kFillerSize>(ctx)))
-          .done());
+  report.sections.push_back(describe_trailer<C21>(ctx, offset, sbl::kContextTagV21));
 }
 
 void describe_context_v11(Record<C11::kSize> ctx, std::uint64_t offset, Report& report) {
@@ -172,20 +177,7 @@ void describe_context_v11(Record<C11::kSize> ctx, std::uint64_t offset, Report& 
   report.sections.push_back(
       describe_record_v11(field<C11::kPublicKeyInfo, C11::kPublicKeyInfoSize>(ctx),
                           offset + C11::kPublicKeyInfo, "public key information record"));
-  report.sections.push_back(
-      SectionBuilder("context trailer", offset + C11::kServiceTable,
-                     C11::kSize - C11::kServiceTable)
-          .text("service table", 0, C11::kServiceTableSize,
-                service_table_state(field<C11::kServiceTable, C11::kServiceTableSize>(ctx)))
-          .text("reserved", C11::kReserved - C11::kServiceTable, C11::kReservedSize,
-                zero_state(field<C11::kReserved, C11::kReservedSize>(ctx)))
-          .text("context tag", C11::kTag - C11::kServiceTable, sbl::kContextTagSize,
-                tag_state(field<C11::kTag, sbl::kContextTagSize>(ctx), sbl::kContextTagV11))
-          .number("zero word", C11::kZero - C11::kServiceTable, C11::kZeroSize,
-                  field32<C11::kZero>(ctx))
-          .text("filler", C11::kFiller - C11::kServiceTable, C11::kFillerSize,
-                filler_state(field<C11::kFiller, C11::kFillerSize>(ctx)))
-          .done());
+  report.sections.push_back(describe_trailer<C11>(ctx, offset, sbl::kContextTagV11));
 }
 
 }  // namespace
