@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -67,6 +68,16 @@ Input read_input(const std::string& path) {
       input.status = Input::Status::kTooLarge;
       input.size = bytes.size() + static_cast<std::size_t>(got);
       return input;
+    }
+    const std::size_t needed = bytes.size() + static_cast<std::size_t>(got);
+    if (needed > bytes.capacity()) {
+      // The file grew after its size was taken. Move to a larger buffer by hand, so that the
+      // old one is wiped rather than left to the allocator with a copy of the contents.
+      std::vector<std::uint8_t> larger;
+      larger.reserve(std::max(needed, 2 * bytes.capacity()));
+      larger.assign(bytes.begin(), bytes.end());
+      qiv::wipe(bytes.data(), bytes.size());
+      bytes.swap(larger);
     }
     bytes.insert(bytes.end(), chunk.v.begin(), chunk.v.begin() + got);
   }
