@@ -261,7 +261,7 @@ def memory_table(e2e):
                    f"{limit / MiB:.1f} MiB | {verdict(ok)} |")
     if base:
         out += ["", f"The idle program (`Tarnwick_V21 -v2.1 -v`) peaks at {base / 1024:.1f} MiB: "
-                "the C and C++ runtime libraries mapped into every process."]
+                "the runtime every process carries before it reads a file."]
     return "\n".join(out)
 
 
