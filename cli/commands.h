@@ -1,7 +1,8 @@
 // The commands of the two sets, as the dispatcher (dispatch.h) calls them.
 //
 // Contract shared by every command:
-// - It prints its own result lines; the dispatcher has printed the banner (and, for key pairs,
+// - It prints its own result lines (but for the signing commands' success lines, see below); the
+//   dispatcher has printed the banner (and, for key pairs,
 //   the "generating" line) before the call and prints nothing after it.
 // - It reads inputs through files.h and key files through key_store.h. A missing, unreadable
 //   or too short input ends the process inside those helpers ("file open error\n" or
@@ -15,6 +16,14 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
+
+// The stage-1 and stage-2 signing commands' success lines. The dispatcher's image jobs print
+// them once the output file is on disk; the commands themselves print only failures.
+inline constexpr std::string_view kStage1GenerationOk =
+    "Stage 1: Signature generation is successful.\n";
+inline constexpr std::string_view kStage2GenerationOk =
+    "Stage 2: Signature generation is successful.\n";
 
 // Key-pair modes.
 inline constexpr std::int32_t kMakerMode = 1;     // the maker's files under fixed names

@@ -6,6 +6,7 @@
 #include "cli/build_info.h"
 #include "cli/commands.h"
 #include "cli/image_jobs.h"
+#include "cli/key_file_names.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 
@@ -106,19 +107,37 @@ int dispatch(const CommandSet& set, int argc, char** argv) {
   return run(set, *action, argv);
 }
 
+namespace {
+
+// The key files each stage-1 command reads under their fixed names: an output must not be one.
+constexpr std::array<const char*, 4> kStage1KeysV21 = {kMakerPrivateKeyV21, kMakerEFuseV21,
+                                                       kMakerPublicKeyV21, kStage2PublicKeyV21};
+constexpr std::array<const char*, 4> kStage1KeysV11 = {kMakerPrivateKeyV11, kMakerEFuseV11,
+                                                       kMakerPublicKeyV11, kStage2PublicKeyV11};
+
+std::int32_t stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
+                        const char* destination, const char* keyFile) {
+  const std::array<const char*, 1> keys = {keyFile};
+  return run_stage2_job(sign, signatureSize, source, destination, keyFile,
+                        {kStage2GenerationOk, keys});
+}
+
+}  // namespace
+
 const CommandSet kCommandSetV11 = {
     kTitleV11,
     "RSA 1024 bits key is generating...\n",
     print_SB10_Usage,
     sb10_Generate_KeyPair,
     [](const char* source, const char* destination) {
-      return run_stage1_job(sb10_Generate_Stage1, sb10_Context, 0, source, destination);
+      return run_stage1_job(sb10_Generate_Stage1, sb10_Context, 0, source, destination,
+                            {kStage1GenerationOk, kStage1KeysV11});
     },
     nullptr,
     sb10_Verify_Stage1,
     [](const char* source, const char* destination, const char* keyFile) {
-      return run_stage2_job(sb10_Generate_Stage2, SignedStage2Image::kSignatureSizeV11, source,
-                            destination, keyFile);
+      return stage2_job(sb10_Generate_Stage2, SignedStage2Image::kSignatureSizeV11, source,
+                        destination, keyFile);
     },
     sb10_Verify_Stage2,
 };
@@ -129,16 +148,17 @@ const CommandSet kCommandSetV21 = {
     print_SB20_Usage,
     sb20_Generate_KeyPair,
     [](const char* source, const char* destination) {
-      return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination);
+      return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination,
+                            {kStage1GenerationOk, kStage1KeysV21});
     },
     [](const char* source, const char* destination) {
       return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context, BuildInfoBlock::kSize,
-                            source, destination);
+                            source, destination, {kStage1GenerationOk, kStage1KeysV21});
     },
     sb20_Verify_Stage1,
     [](const char* source, const char* destination, const char* keyFile) {
-      return run_stage2_job(sb20_Generate_Stage2, SignedStage2Image::kSignatureSizeV21, source,
-                            destination, keyFile);
+      return stage2_job(sb20_Generate_Stage2, SignedStage2Image::kSignatureSizeV21, source,
+                        destination, keyFile);
     },
     sb20_Verify_Stage2,
 };

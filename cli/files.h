@@ -3,56 +3,131 @@
 // Every command moves whole files between disk and memory through these routines. Their rule
 // for failures: an input that cannot be read ends the process at once (the command cannot
 // continue without it, and no output has been written yet, because every command reads all its
-// inputs first); an output that cannot be written is reported to the caller, which finishes
-// its work and then fails. Messages go to standard output and end with a line feed.
+// inputs first); an output that cannot be written is reported to the caller, which fails.
+// Messages go to standard output and end with a line feed.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
-// Largest input the front end accepts. Lengths travel as signed 32-bit integers and commands
-// append trailers (a context, a signature, a build-information block) of well under 64 KiB,
-// so every length + trailer computed from a file length stays below 2^31.
+// Largest file the front end reads or writes. Lengths travel as signed 32-bit integers and
+// commands append trailers (a context, a signature, a build-information block) of well under
+// 64 KiB; a signing command accepts only inputs whose output stays within this bound, so that
+// whatever it writes, the matching verification reads.
 inline constexpr std::int32_t kMaxFileLength = 0x7FFF0000;
 
+// ---------------------------------------------------------------------------------------------
+// Reading. Each routine opens the file once and checks that it did not change while it was
+// read: its size at the start and at the end, and the bytes actually read, must agree (a file
+// still being written is refused, never taken as its prefix). Failures end the process with
+// status -1 after:
+//   "file open error\n"  the file cannot be opened for reading, is a directory, is shorter than
+//                        a fixed-count read needs, or a read fails;
+//   "file read error\n"  it is not a regular file (its size is unknown), is longer than the
+//                        caller's bound, or changed size while it was read.
+
 // Size in bytes of the file at `path`, 0 to kMaxFileLength.
-// Ends the process with status -1 after "file open error\n" when the file cannot be opened for
-// reading or is a directory, and after "file read error\n" when it is not a regular file (its
-// size is then unknown) or is longer than kMaxFileLength.
 [[nodiscard]] std::int32_t get_file_length(const char* path);
 
 // Fills buffer[0, count) with the first count bytes of the file at `path`; later bytes of the
-// file are not read. count 0 only proves that the file opens.
-// Ends the process with status -1 after "file open error\n" when the file cannot be opened, and
-// after "file read error\n" when it holds fewer than count bytes, a read fails or count is
-// negative. Reading never waits for bytes that a regular file does not have.
+// file are not read. count 0 only proves that the file opens. Reading never waits for bytes
+// that a regular file does not have; a named pipe is opened without waiting for a writer.
 void read_file(const char* path, std::uint8_t* buffer, std::int32_t count);
 
 // Zeroes all of `room`, then reads the whole file at `path` into its start and returns the
 // file's length. A file longer than room is refused before any byte is read: the result is -1,
 // nothing is printed, and room stays all zero (the caller prints the failure line of its
-// command). Open and read failures end the process as in get_file_length and read_file.
+// command).
 [[nodiscard]] std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room);
 
-// Who may read a file that write_file creates.
+// The whole file at `path` followed by `trailer` zero bytes, for a command that appends that
+// many bytes and writes the result. A file longer than kMaxFileLength - trailer is refused
+// before any byte is read ("file read error"). nullopt after printing "Out of memory.\n" when
+// the buffer cannot be had.
+[[nodiscard]] std::optional<std::vector<std::uint8_t>> read_file_with_trailer(
+    const char* path, std::uint32_t trailer);
+
+// The line printed when memory runs out, wherever that happens.
+inline constexpr const char* kOutOfMemory = "Out of memory.\n";
+
+// ---------------------------------------------------------------------------------------------
+// Writing.
+
+// Who may read a file that is written.
 enum class FileAccess {
-  kShared,     // permissions as the user's umask allows (0666 & ~umask)
-  kOwnerOnly,  // 0600 whatever the umask: private key files
+  kShared,     // a new file: 0666 & ~umask; a replaced file keeps its permission bits
+  kOwnerOnly,  // 0600 whatever the umask and whatever the old file had: keys, eFuse values
 };
 
-// Makes buffer[0, count) the whole content of the file at `path`. Returns 0 on success, -1 on
-// failure after printing one of:
-//   "file open error\n"   the output cannot be created (missing or read-only folder, a path
-//                         that names a folder, no permission);
-//   "file write error\n"  the bytes could not all be written and made durable (short write,
-//                         full disk, failed flush or close, failed replacement).
-// A regular file, or a name that does not exist yet, is never written in place: the bytes go
-// to a new temporary file in the target's folder, which replaces the target by an atomic
-// rename only once it is complete. After a failure the old file (if any) is intact and no
-// temporary file is left. A replaced file keeps its permission bits, except that kOwnerOnly
-// always yields 0600. A symbolic link is followed: the file it names is replaced, the link
-// stays. An output that exists and is not a regular file (a device such as /dev/null or
-// /dev/full, a named pipe) is written in place and never replaced; its permissions are left
-// alone.
+// What an output may find under its name.
+enum class Existing {
+  kReplace,  // an existing file is replaced
+  kRefuse,   // the name must be free when the set is installed (created exclusively)
+};
+
+// The outputs of one command, written as a set: every file goes to a temporary file beside its
+// target first, and only when all of them are complete and on disk are they installed, each by
+// a rename (an exclusive link for Existing::kRefuse). A failure at any point leaves every target
+// as it was and no temporary behind; so do SIGINT, SIGTERM, SIGHUP and SIGQUIT, which are held
+// while the set is being installed and otherwise remove the temporaries before the process
+// ends (see remove_temporary_files_now).
+//
+// Targets:
+// - A symbolic link is written through: the file it names is replaced (or created, for a
+//   dangling link) and the link stays.
+// - An existing target is written only if this user could open it for writing: otherwise
+//   "file open error" and it stays untouched. A replaced file keeps its permission bits (see
+//   FileAccess) and, when root replaces it, its owner and group.
+// - Where a rename cannot replace the target (it is not a regular file, such as a device or a
+//   named pipe; it has several hard links; it is a mount point; its folder cannot be written)
+//   the bytes are written into the existing file in place, after every rename of the set has
+//   succeeded. A named pipe without a reader is refused, never waited on.
+// - Data are flushed to disk before a rename and the folder after it: a power cut leaves the old
+//   file or the new one.
+class OutputSet {
+ public:
+  OutputSet();
+  ~OutputSet();
+  OutputSet(const OutputSet&) = delete;
+  OutputSet& operator=(const OutputSet&) = delete;
+
+  // Prepares `path` to receive `bytes` (copied; the caller may wipe its buffer at once). False
+  // after printing "file open error\n" (the target cannot be written or created) or
+  // "file write error\n" (the bytes could not all be written and flushed). Every output of the
+  // set is prepared even after one failed, so that each failure is reported.
+  bool add(const char* path, std::span<const std::uint8_t> bytes,
+           FileAccess access = FileAccess::kShared, Existing existing = Existing::kReplace);
+
+  enum class Result { kInstalled, kFailed, kExists };
+  // Installs every output, or none. kFailed when an add failed (nothing more is printed) or an
+  // install step failed ("file write error\n"); kExists, with nothing printed, when an
+  // Existing::kRefuse target appeared meanwhile: existing_path() names it.
+  [[nodiscard]] Result install();
+  [[nodiscard]] const std::string& existing_path() const { return existing_; }
+
+  struct Output;  // one prepared output (files.cpp)
+
+ private:
+  std::vector<std::unique_ptr<Output>> outputs_;
+  bool failed_ = false;
+  std::string existing_;
+};
+
+// One output alone: makes buffer[0, count) the whole content of the file at `path` as an
+// OutputSet of one. 0 on success, -1 after its message.
 [[nodiscard]] std::int32_t write_file(const char* path, const std::uint8_t* buffer,
                                       std::int32_t count, FileAccess access = FileAccess::kShared);
+
+// True when something (a file, a folder, a link, even a dangling one) exists under `path`.
+[[nodiscard]] bool name_is_taken(const char* path);
+
+// True when both paths exist and name the same file (device and inode, links followed).
+[[nodiscard]] bool same_file(const char* a, const char* b);
+
+// Unlinks every temporary file an OutputSet holds now. Async-signal-safe: the signal handlers
+// of the program (process_guard.h) call it before the process ends.
+void remove_temporary_files_now() noexcept;

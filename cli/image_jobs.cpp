@@ -2,59 +2,61 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <new>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "cli/files.h"
+#include "cli/usage.h"
 
 namespace {
 
-// The whole source, zero-filled by `trailer` bytes. Lengths are at most kMaxFileLength and
-// trailers small, so the sum fits the signed 32-bit counts the file helpers take.
-std::optional<std::vector<std::uint8_t>> read_image(const char* source, std::uint32_t trailer,
-                                                    std::uint32_t& imageLength) {
-  const std::int32_t length = get_file_length(source);
-  std::optional<std::vector<std::uint8_t>> buffer;
-  try {
-    buffer.emplace(static_cast<std::size_t>(length) + trailer);
-  } catch (const std::bad_alloc&) {
-    std::fputs("file read error\n", stdout);
-    return std::nullopt;
+// Key files are what the whole chain of trust rests on; an image written over one of them (a
+// slip in the argument order) would destroy the maker's key.
+bool output_is_a_key_file(const char* destination, std::span<const char* const> keyFiles) {
+  for (const char* key : keyFiles) {
+    if (same_file(destination, key)) {
+      print_text("The output file is the key file " + std::string(key) + ".\n");
+      return true;
+    }
   }
-  read_file(source, buffer->data(), length);
-  imageLength = static_cast<std::uint32_t>(length);
-  return buffer;
+  return false;
 }
 
-std::int32_t write_output(const char* destination, const std::vector<std::uint8_t>& buffer) {
-  return write_file(destination, buffer.data(), static_cast<std::int32_t>(buffer.size())) == 0 ? 0
-                                                                                               : -1;
+std::int32_t write_output(const char* destination, const std::vector<std::uint8_t>& buffer,
+                          std::string_view successLine) {
+  if (write_file(destination, buffer.data(), static_cast<std::int32_t>(buffer.size())) != 0) {
+    return -1;
+  }
+  print_text(successLine);
+  return 0;
 }
 
 }  // namespace
 
 std::int32_t run_stage1_job(SecureStage1Fn secure, std::span<const std::uint8_t> context,
-                            std::uint32_t blockSize, const char* source, const char* destination) {
-  std::uint32_t codeLength = 0;
+                            std::uint32_t blockSize, const char* source, const char* destination,
+                            const JobOutput& output) {
+  if (output_is_a_key_file(destination, output.keyFiles)) return -1;
   auto buffer =
-      read_image(source, blockSize + static_cast<std::uint32_t>(context.size()), codeLength);
+      read_file_with_trailer(source, blockSize + static_cast<std::uint32_t>(context.size()));
   if (!buffer) return -1;
-  const std::uint32_t imageLength = codeLength + blockSize;
+  const auto imageLength = static_cast<std::uint32_t>(buffer->size() - context.size());
   if (const std::int32_t rc = secure(buffer->data(), imageLength); rc != 0) return rc;
   std::copy(context.begin(), context.end(), buffer->begin() + imageLength);
-  return write_output(destination, *buffer);
+  return write_output(destination, *buffer, output.successLine);
 }
 
 std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
-                            const char* destination, const char* keyFile) {
-  std::uint32_t imageLength = 0;
-  auto buffer = read_image(source, signatureSize, imageLength);
+                            const char* destination, const char* keyFile,
+                            const JobOutput& output) {
+  if (output_is_a_key_file(destination, output.keyFiles)) return -1;
+  auto buffer = read_file_with_trailer(source, signatureSize);
   if (!buffer) return -1;
+  const auto imageLength = static_cast<std::uint32_t>(buffer->size() - signatureSize);
   std::uint32_t signatureLength = signatureSize;
   const std::int32_t rc =
       sign(keyFile, buffer->data(), imageLength, buffer->data() + imageLength, &signatureLength);
   if (rc != 0) return rc;
   if (signatureLength != signatureSize) return -1;
-  return write_output(destination, *buffer);
+  return write_output(destination, *buffer, output.successLine);
 }

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <span>
+#include <string_view>
 
 // Signed stage-2 image: the image, then the RSA-PSS signature over it; no header, no padding.
 struct SignedStage2Image {
@@ -17,20 +19,33 @@ using SignStage2Fn = std::int32_t (*)(const char* keyFile, std::uint8_t* image,
                                       std::uint32_t length, std::uint8_t* signature,
                                       std::uint32_t* signatureLen);
 
-// Reads source (L bytes) into a zeroed buffer of L + blockSize + context.size() bytes and calls
-// secure(buffer, L + blockSize). Only when that returns 0: copies `context` (read after the
-// call, when the command has finished it) to offset L + blockSize and writes the whole buffer
-// to destination. Returns secure's result, or -1 when the output could not be written.
+// What a job says and guards besides its image: the line it prints once the output is safely
+// on disk (never before: a log reader must not see success for a file that was not written),
+// and the key files the command reads, which its output must never overwrite.
+struct JobOutput {
+  std::string_view successLine;
+  std::span<const char* const> keyFiles;
+};
+
+// Before anything is read: an output that is one of the key files (the same file, through any
+// name or link) is refused with "The output file is the key file <name>.\n", result -1. The
+// image itself may be its own output.
+//
+// Reads source (L bytes, refused when L + the trailer would exceed kMaxFileLength) into a
+// zeroed buffer of L + blockSize + context.size() bytes and calls secure(buffer, L + blockSize).
+// Only when that returns 0: copies `context` (read after the call, when the command has
+// finished it) to offset L + blockSize, writes the whole buffer to destination, then prints the
+// success line. Returns secure's result, or -1 when the output could not be written.
 [[nodiscard]] std::int32_t run_stage1_job(SecureStage1Fn secure,
                                           std::span<const std::uint8_t> context,
                                           std::uint32_t blockSize, const char* source,
-                                          const char* destination);
+                                          const char* destination, const JobOutput& output = {});
 
 // Reads source (L bytes) into a zeroed buffer of L + signatureSize bytes and calls
 // sign(keyFile, buffer, L, buffer + L, &n) with n preset to signatureSize. Only when that
-// returns 0 with n == signatureSize: writes the L + signatureSize bytes to destination.
-// Returns sign's result; -1 when the signer reported another signature size or the output
-// could not be written.
+// returns 0 with n == signatureSize: writes the L + signatureSize bytes to destination and
+// prints the success line. Returns sign's result; -1 when the signer reported another
+// signature size or the output could not be written. The output is guarded as above.
 [[nodiscard]] std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize,
                                           const char* source, const char* destination,
-                                          const char* keyFile);
+                                          const char* keyFile, const JobOutput& output = {});

@@ -101,11 +101,18 @@ std::int32_t load_sb10_public_record(const char* path) {
   return publicKeyLen == 0 ? kKeyFileRejected : 0;
 }
 
-std::int32_t write_private_key_file(const char* path, std::int32_t mode, std::uint8_t* plaintext,
-                                    std::uint32_t length) {
+bool add_private_key_file(OutputSet& outputs, const char* path, std::int32_t mode,
+                          std::uint8_t* plaintext, std::uint32_t length) {
   if (length > static_cast<std::uint32_t>(kMaxFileLength) ||
       do_PrivateKey_Encrypt(mode, plaintext, length) != 0) {
-    return -1;
+    return false;
   }
-  return write_file(path, plaintext, static_cast<std::int32_t>(length), FileAccess::kOwnerOnly);
+  return outputs.add(path, std::span(plaintext, length), FileAccess::kOwnerOnly, Existing::kRefuse);
+}
+
+std::int32_t write_private_key_file(const char* path, std::int32_t mode, std::uint8_t* plaintext,
+                                    std::uint32_t length) {
+  OutputSet outputs;
+  if (!add_private_key_file(outputs, path, mode, plaintext, length)) return -1;
+  return outputs.install() == OutputSet::Result::kInstalled ? 0 : -1;
 }

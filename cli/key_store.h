@@ -10,6 +10,8 @@
 
 #include <cstdint>
 
+#include "cli/files.h"
+
 // A key file the loaders refuse; also the front end's failure result.
 inline constexpr std::int32_t kKeyFileRejected = -1;
 
@@ -54,9 +56,13 @@ inline constexpr std::int32_t kKeyFileRejected = -1;
 // checked separately (sb10_public_record_signature_fields_ok), by the commands that verify it.
 [[nodiscard]] std::int32_t load_sb10_public_record(const char* path);
 
-// Protects length bytes of plaintext in place under mode (key_protection.h) and writes them to
-// path with owner-only permissions (0600). 0 on success; -1 when the protection fails (nothing
-// is written: a private key never reaches the disk in clear) or when write_file fails (which
-// has printed its message).
+// Protects length bytes of plaintext in place under mode (key_protection.h) and adds them to
+// `outputs` as path, owner-only (0600) and created exclusively: a private key file never
+// replaces another one. False when the protection fails (nothing is added: a private key never
+// reaches the disk in clear) or when the add fails (which has printed its message).
+[[nodiscard]] bool add_private_key_file(OutputSet& outputs, const char* path, std::int32_t mode,
+                                        std::uint8_t* plaintext, std::uint32_t length);
+
+// The same as a set of one, installed at once: 0, or -1 (also when path exists already).
 [[nodiscard]] std::int32_t write_private_key_file(const char* path, std::int32_t mode,
                                                   std::uint8_t* plaintext, std::uint32_t length);

@@ -5,8 +5,9 @@
 // same pair: the stage-1 commands check it before they embed a customer key (proof of
 // possession). Private key files are protected (key_protection.h) and created 0600.
 //
-// Once the key exists, every file is attempted in its fixed order even if an earlier one could
-// not be written; any failure fails the command after the last file.
+// The files of a pair are written as a set (files.h): every file is prepared, each failure
+// reported, and only when all are complete are they installed together; the private key file
+// is never replaced.
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -62,27 +63,42 @@ std::optional<CustomerFileNames> customer_file_names(const char* baseName,
                            std::string(baseName).append(privateSuffix)};
 }
 
-// Tracks the outputs of one command: each is attempted; the command fails if any failed.
-class Outputs {
- public:
-  void file(const char* path, std::span<const std::uint8_t> bytes) {
-    ok_ = write_file(path, bytes.data(), static_cast<std::int32_t>(bytes.size())) == 0 && ok_;
-  }
-  // Protects the plaintext in place, then writes it 0600.
-  void private_key(const char* path, std::int32_t mode, std::span<std::uint8_t> plaintext) {
-    ok_ = write_private_key_file(path, mode, plaintext.data(),
-                                 static_cast<std::uint32_t>(plaintext.size())) == 0 &&
-          ok_;
-  }
-  [[nodiscard]] bool ok() const { return ok_; }
-
- private:
-  bool ok_ = true;
-};
-
 std::int32_t fail(std::int32_t rc) {
   print_text(kFailed);
   return rc;
+}
+
+// The private key is the one file of a set that cannot be made again: devices fused with the
+// maker's eFuse value, and customers' images, trust only that key. A command never replaces it.
+void say_key_exists(std::string_view privateKeyFile) {
+  print_text("Key file " + std::string(privateKeyFile) +
+             " exists already: move or remove it first.\n");
+}
+
+// Installs the set's files all together, or none; the private key file is created
+// exclusively, so of two commands racing in one folder exactly one installs its set.
+std::int32_t install(OutputSet& outputs, std::string_view privateKeyFile) {
+  switch (outputs.install()) {
+    case OutputSet::Result::kInstalled:
+      return 0;
+    case OutputSet::Result::kExists:
+      say_key_exists(privateKeyFile);
+      return kKeyFileRejected;
+    case OutputSet::Result::kFailed:
+      break;
+  }
+  return fail(kKeyFileRejected);
+}
+
+// Adds the eFuse value, which derives the integrity and code keys: as secret as the private key.
+void add_efuse(OutputSet& outputs, const char* path, std::span<const std::uint8_t> eFuse) {
+  outputs.add(path, eFuse, FileAccess::kOwnerOnly);
+}
+
+void add_private_key(OutputSet& outputs, const char* path, std::int32_t mode,
+                     std::span<std::uint8_t> plaintext) {
+  static_cast<void>(add_private_key_file(outputs, path, mode, plaintext.data(),
+                                         static_cast<std::uint32_t>(plaintext.size())));
 }
 
 // Without the kernel random device the generator would be stirred with the clock, usage
@@ -97,15 +113,21 @@ bool refuse_without_random_device() {
 }
 
 // The checks both sets make before any key is drawn: customer names that fit (customer mode),
-// then the random device. False after printing why not.
-bool ready_to_generate(std::int32_t mode, const char* baseName, std::string_view publicSuffix,
-                       std::string_view privateSuffix, std::optional<CustomerFileNames>& names) {
+// a private key file name that is free, then the random device. False after printing why not.
+bool ready_to_generate(std::int32_t mode, const char* baseName, const char* makerPrivateKey,
+                       std::string_view publicSuffix, std::string_view privateSuffix,
+                       std::optional<CustomerFileNames>& names) {
   if (mode != kMakerMode) {
     names = customer_file_names(baseName, publicSuffix, privateSuffix);
     if (!names) {
       print_text(kNameTooLong);
       return false;
     }
+  }
+  const char* privateKeyFile = names ? names->privateKey.c_str() : makerPrivateKey;
+  if (name_is_taken(privateKeyFile)) {
+    say_key_exists(privateKeyFile);
+    return false;
   }
   return !refuse_without_random_device();
 }
@@ -167,8 +189,8 @@ std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
 
 std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
   std::optional<CustomerFileNames> names;
-  if (!ready_to_generate(mode, baseName, kCustomerPublicSuffixV21, kCustomerPrivateSuffixV21,
-                         names)) {
+  if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV21, kCustomerPublicSuffixV21,
+                         kCustomerPrivateSuffixV21, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
@@ -178,17 +200,17 @@ std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
   const auto privateFile = std::span(privateKey).first<ProtectedPrivateKeyFile::kSizeV21>();
   const auto publicFile = std::span(publicKey).first(publicKeyLen);
-  Outputs out;
+  OutputSet out;
   if (!names) {
-    out.file(kMakerEFuseV21, std::span(sb20_eFuseData).first(sb20_eFuseDataLen));
-    out.file(kMakerPublicKeyV21, publicFile);
-    out.private_key(kMakerPrivateKeyV21, kProtectionV21, privateFile);
-  } else {
-    // A customer pair has no eFuse value: its integrity key is random and kept by nobody.
-    out.file(names->publicKey.c_str(), publicFile);
-    out.private_key(names->privateKey.c_str(), kProtectionV21, privateFile);
+    add_efuse(out, kMakerEFuseV21, std::span(sb20_eFuseData).first(sb20_eFuseDataLen));
+    out.add(kMakerPublicKeyV21, publicFile);
+    add_private_key(out, kMakerPrivateKeyV21, kProtectionV21, privateFile);
+    return install(out, kMakerPrivateKeyV21);
   }
-  return out.ok() ? 0 : fail(kKeyFileRejected);
+  // A customer pair has no eFuse value: its integrity key is random and kept by nobody.
+  out.add(names->publicKey.c_str(), publicFile);
+  add_private_key(out, names->privateKey.c_str(), kProtectionV21, privateFile);
+  return install(out, names->privateKey);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -225,25 +247,25 @@ std::int32_t sign_plain(std::span<const std::uint8_t> message, std::uint8_t* sig
   return signatureLength == expected ? 0 : kKeyFileRejected;
 }
 
-// publicKeyInfo.dat, eFuseData.dat, privateKey.dat. The files are written even when the
-// self-signature failed, so a maker sees everything generated; the command still fails.
+// publicKeyInfo.dat, eFuseData.dat, privateKey.dat. Nothing is written when the self-signature
+// fails: a set whose public key file no check accepts would only block the name of its key.
 std::int32_t write_sb10_maker_files() {
   using F = MakerPublicKeyFileV11;
   std::fill_n(publicKey.begin(), F::kSize, std::uint8_t{0});
   publicKeyLen = F::kSize;
   std::copy(sb10_record().begin(), sb10_record().end(), publicKey.begin() + F::kRecord);
-  const std::int32_t selfSigned =
-      sign_plain(std::span(publicKey).subspan(F::kRecord, F::kRecordSize),
-                 publicKey.data() + F::kSignature, F::kSignatureSize);
+  const std::int32_t rc = sign_plain(std::span(publicKey).subspan(F::kRecord, F::kRecordSize),
+                                     publicKey.data() + F::kSignature, F::kSignatureSize);
+  if (rc != 0) return fail(rc);
 
-  Outputs out;
-  out.file(kMakerPublicKeyV11, std::span(publicKey).first(publicKeyLen));
-  out.file(kMakerEFuseV11, std::span(sb10_eFuseData).first(sb10_eFuseDataLen));
+  OutputSet out;
+  out.add(kMakerPublicKeyV11, std::span(publicKey).first(publicKeyLen));
+  add_efuse(out, kMakerEFuseV11, std::span(sb10_eFuseData).first(sb10_eFuseDataLen));
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
   privateKeyLen = ProtectedPrivateKeyFile::kSizeV11;
-  out.private_key(kMakerPrivateKeyV11, kProtectionV11, std::span(privateKey).first(privateKeyLen));
-  if (selfSigned != 0) return fail(selfSigned);
-  return out.ok() ? 0 : fail(kKeyFileRejected);
+  add_private_key(out, kMakerPrivateKeyV11, kProtectionV11,
+                  std::span(privateKey).first(privateKeyLen));
+  return install(out, kMakerPrivateKeyV11);
 }
 
 // "<base>.spk" (the public key record, self-signed over its key data) and "<base>.prv" (the
@@ -259,20 +281,20 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
   if (rc != 0) return fail(rc);
   sbl::store_le32(record + R::kSignatureLength, R::kSignatureSize);
 
-  Outputs out;
-  out.file(names.publicKey.c_str(), sb10_pubkey_file);
   const auto blob = std::span(privateKey).first(privateKeyLen);
   if (!fill_sb10_private_record(sb10_privkey_file, blob)) return fail(kKeyFileRejected);
-  out.private_key(names.privateKey.c_str(), kProtectionV11, sb10_privkey_file);
-  return out.ok() ? 0 : fail(kKeyFileRejected);
+  OutputSet out;
+  out.add(names.publicKey.c_str(), sb10_pubkey_file);
+  add_private_key(out, names.privateKey.c_str(), kProtectionV11, sb10_privkey_file);
+  return install(out, names.privateKey);
 }
 
 }  // namespace
 
 std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
   std::optional<CustomerFileNames> names;
-  if (!ready_to_generate(mode, baseName, kCustomerPublicSuffixV11, kCustomerPrivateSuffixV11,
-                         names)) {
+  if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV11, kCustomerPublicSuffixV11,
+                         kCustomerPrivateSuffixV11, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;

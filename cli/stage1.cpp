@@ -15,7 +15,6 @@
 #include "cli/build_info.h"
 #include "cli/commands.h"
 #include "cli/files.h"
-#include "cli/image_file.h"
 #include "cli/key_file_names.h"
 #include "cli/key_files.h"
 #include "cli/key_store.h"
@@ -30,7 +29,6 @@ namespace {
 constexpr std::string_view kPoppFailed =
     "Invalid Stage 2 Public Key: POPP(Proof of Posession Private Key) Failure\n";
 constexpr std::string_view kGenerationFailed = "Stage 1: Signature generation is failed.\n";
-constexpr std::string_view kGenerationOk = "Stage 1: Signature generation is successful.\n";
 constexpr std::string_view kVerificationFailed = "Stage 1: Signature verification is failed.\n";
 constexpr std::string_view kVerificationOk = "Stage 1: Signature verification is successful.\n";
 
@@ -99,7 +97,6 @@ std::int32_t sign_and_check_sb20(const std::uint8_t* image, std::uint32_t imageL
   rc = Check_SB20_Context(sb20_eFuseData.data(), sb20_eFuseDataLen, sb20_Context.data(), image,
                           imageLength);
   if (rc != 0) return fail_with(kGenerationFailed, rc);
-  print_text(kGenerationOk);
   return 0;
 }
 
@@ -160,7 +157,6 @@ std::int32_t secure_sb10(const std::uint8_t* image, std::uint32_t length) {
   rc = Check_SB10_Context(sb10_eFuseData.data(), sb10_eFuseDataLen, sb10_Context.data(), image,
                           length);
   if (rc != 0) return fail_with(kGenerationFailed, rc);
-  print_text(kGenerationOk);
   return 0;
 }
 
@@ -179,7 +175,7 @@ std::int32_t verify_stage1(const char* imageFile, const char* eFuseFile,
                            std::array<std::uint8_t, ContextSize>& context,
                            std::array<std::uint8_t, EFuseSize>& eFuse, std::uint32_t& eFuseLen,
                            CheckContextFn check) {
-  const auto image = read_image_file(imageFile);
+  const auto image = read_file_with_trailer(imageFile, 0);
   if (!image) return fail_with(kVerificationFailed, -1);
   std::fill(eFuse.begin(), eFuse.end(), std::uint8_t{0});
   eFuseLen = EFuseSize;

@@ -7,8 +7,10 @@
 // The blob sits in a heap buffer of exactly its length: a read past the blob is a sanitizer
 // report. The generator is reset per input, so every input signs with the same salt each run.
 // Invariants:
-// - the result is 0 or QIV_SBL_SIGN_FAILED, and 0 exactly when sbl::load_private_key_blob
-//   accepts the blob (every RSA signing operation succeeds on a key the loader accepted);
+// - the result is 0 or QIV_SBL_SIGN_FAILED; 0 only when sbl::load_private_key_blob accepts the
+//   blob, and always when the blob is also a consistent key whose public part (the blob's e,
+//   or 65537 for the plain form) matches it: the wrapper checks each signature with that public
+//   part, so a key whose private values disagree with it signs nothing;
 // - a refusal writes neither the signature nor its length;
 // - a success stores 4k in the length and writes exactly 4k signature bytes (guards);
 // - when the blob is a mathematically consistent key (ref::crt_key_consistent, or for the
@@ -91,7 +93,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                             signature.data(), &signatureLen);
 
   FUZZ_CHECK(rc == 0 || rc == QIV_SBL_SIGN_FAILED);
-  FUZZ_CHECK((rc == 0) == loads);
+  FUZZ_CHECK(rc != 0 || loads);
+  const std::optional<fuzz::Bytes> consistentE = loads ? public_exponent(crt, blob.span())
+                                                       : std::nullopt;
+  if (consistentE && (crt || *consistentE == fuzz::Bytes{0x01, 0x00, 0x01, 0x00})) {
+    FUZZ_CHECK(rc == 0);
+  }
   FUZZ_CHECK(blob.equals(blobBytes) && message.equals(messageBytes));
   FUZZ_CHECK(signature.guards_intact());
   const auto untouched = [&](std::size_t from) {
@@ -104,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   FUZZ_CHECK(k >= 11 && k <= 64 && signatureLen == 4 * k && untouched(4 * k));
 
-  if (const auto e = public_exponent(crt, blob.span())) {
+  if (const auto& e = consistentE) {
     const auto c = components(blob.span());
     const ref::Sha1 hashed = ref::sha1(message.span());
     const std::span<const std::uint8_t> digest =

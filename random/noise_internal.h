@@ -5,6 +5,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
@@ -39,18 +40,22 @@ inline constexpr Sources kSystemSources{"noise.dat", "/dev/random"};
 // linking the fixed test noise instead of the gatherer still link the check.
 inline const char* random_device_path = kSystemSources.random_device;
 
-// True when `path` opens as the gatherer opens it (read-only, non-blocking) and gives at least
-// one byte without waiting. False for a path that is missing or unreadable, a folder, an empty
-// file, a pipe without a writer, and a device that has nothing yet (a kernel whose pool is not
-// initialised answers EAGAIN): in each case the gatherer would mix nothing from it either.
+// True when `path` opens as the gatherer opens it (read-only, non-blocking), is a character
+// device, and gives at least one byte without waiting. False for a path that is missing or
+// unreadable, a folder, a pipe, a device that has nothing yet (a kernel whose pool is not
+// initialised answers EAGAIN), and any regular file, even one full of bytes: a file
+// bind-mounted over the device is as predictable as whoever wrote it.
 [[nodiscard]] inline bool random_device_gives_bytes(const char* path) {
   const int fd = ::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
+  struct stat st {};
   std::uint8_t byte = 0;
   ssize_t got = 0;
-  do {
-    got = ::read(fd, &byte, 1);
-  } while (got < 0 && errno == EINTR);
+  if (::fstat(fd, &st) == 0 && S_ISCHR(st.st_mode)) {
+    do {
+      got = ::read(fd, &byte, 1);
+    } while (got < 0 && errno == EINTR);
+  }
   ::close(fd);
   qiv::wipe(&byte, sizeof byte);
   return got == 1;

@@ -31,6 +31,16 @@ std::uint32_t find_salt_marker(const std::uint8_t* db, std::uint32_t db_len) {
 
 }  // namespace
 
+bool QIV_RSA_PublicExponentOk(std::uint32_t eDigits, const std::uint32_t* exponent) {
+  if (exponent == nullptr || eDigits == 0 || (exponent[0] & 1u) == 0) return false;
+  if (exponent[0] >= 3) return true;
+  // exponent[0] is 1: the value is at least 3 only if a higher digit is set.
+  for (std::uint32_t i = 1; i < eDigits; ++i) {
+    if (exponent[i] != 0) return true;
+  }
+  return false;
+}
+
 std::int32_t QIV_RSA_PSS_Verify(std::uint32_t k, const std::uint32_t* modulus,
                                 const std::uint32_t* signature, std::uint32_t eDigits,
                                 const std::uint32_t* exponent, std::uint32_t mHashLen,
@@ -38,6 +48,7 @@ std::int32_t QIV_RSA_PSS_Verify(std::uint32_t k, const std::uint32_t* modulus,
   if (modulus == nullptr || signature == nullptr || exponent == nullptr) return QIV_ERR_FAIL;
   if (mHash == nullptr && mHashLen != 0) return QIV_ERR_FAIL;
   if (!acceptable_modulus(k, modulus)) return QIV_ERR_FAIL;
+  if (!QIV_RSA_PublicExponentOk(eDigits, exponent)) return QIV_ERR_FAIL;
 
   // A signature not below the modulus is not rejected as such: the exponentiation reduces
   // it, and the encoding check decides.

@@ -41,11 +41,20 @@ struct QIV_RSA_PRIVATE_KEY {
 void qiv_PKCS1_MGF1_Sha1(std::uint8_t* buf, std::uint32_t len, const std::uint8_t* seed,
                          std::uint32_t seedLen);
 
+// True when a public exponent (eDigits digits, least significant first) can prove possession of
+// a private key: odd and at least 3. With e = 1, s^e mod n = s, so any PSS encoding is its own
+// "signature" and verifies without a private key; an even e shares the factor 2 with
+// lambda(n) = lcm(p-1, q-1), so no private exponent exists for it and whatever "verifies" under
+// it was not made with one. eDigits 0 or a null exponent is refused. Every verification in the
+// system decides through QIV_RSA_PSS_Verify, which calls this first.
+[[nodiscard]] bool QIV_RSA_PublicExponentOk(std::uint32_t eDigits, const std::uint32_t* exponent);
+
 // 0 when `signature` (k digits) is a PSS signature of the digest mHash (mHashLen bytes, hashed
 // into M' as given) under (modulus, exponent of eDigits digits), with any salt length;
 // QIV_ERR_FAIL (-65536) otherwise, for every reason. Because the modulus may come from an
 // untrusted file, it fails at once, before any arithmetic, when k is outside 6..64, when the
-// modulus's top digit lacks its top bit, or for a null pointer. The caller bounds eDigits by
+// modulus's top digit lacks its top bit, when the exponent is even or below 3
+// (QIV_RSA_PublicExponentOk), or for a null pointer. The caller bounds eDigits by
 // the exponent array it owns. A signature not below the modulus is reduced, not rejected.
 // Nothing passed in is modified.
 std::int32_t QIV_RSA_PSS_Verify(std::uint32_t k, const std::uint32_t* modulus,

@@ -36,6 +36,10 @@ inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_INIT = qiv_sbl_code(0xFFF20060
 inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_UPDATE = qiv_sbl_code(0xFFF20070u);
 inline constexpr std::int32_t QIV_SBL_VERIFY_SHA1_FINAL = qiv_sbl_code(0xFFF20080u);
 inline constexpr std::int32_t QIV_SBL_VERIFY_FAILED = qiv_sbl_code(0xFFF20090u);
+// The key's public exponent is even or below 3 (QIV_RSA_PublicExponentOk): nothing verifies
+// under it. Low byte 0, so a command that passes it on ends with status 255, as for any key
+// file it refuses.
+inline constexpr std::int32_t QIV_SBL_VERIFY_BAD_KEY = qiv_sbl_code(0xFFF20100u);
 
 // Public key information generation and validation.
 inline constexpr std::int32_t QIV_SBL_PKI_BAD_PARAM = qiv_sbl_code(0xFFF50000u);
@@ -86,8 +90,12 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 //   their top bits set; dP, dQ of 1..k/2 digits and qInv of at most k/2.
 // - signature receives 4k bytes (at most 256): the caller sizes it for the key it expects.
 //   *signatureLen receives 4k; its value on entry is ignored.
-// 0, or QIV_SBL_SIGN_FAILED (any rejection above, a null pointer, or an RSA failure). The local
-// copy of the key is wiped before returning.
+// - The new signature is verified with the key's own public part (n and e from the blob; the
+//   plain form stores no e and is the v1.1 set's, e = 65537) before it is handed out: a blob
+//   damaged in d, p, q or a CRT value signs, but its signature would verify nowhere. On that
+//   failure the signature bytes are zeroed.
+// 0, or QIV_SBL_SIGN_FAILED (any rejection above, a null pointer, an RSA failure, or a signature
+// that does not verify). The local copy of the key is wiped before returning.
 [[nodiscard]] std::int32_t Generate_PSS_RSASignature(
     std::int32_t form, const std::uint8_t* blob, std::uint32_t blobLen, const std::uint8_t* digest,
     std::uint32_t digestLen, std::uint8_t* signature, std::uint32_t* signatureLen);
@@ -104,8 +112,9 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // exponent at 264; the length fields are not read). publicKey must hold 132 or 268 bytes;
 // publicKeyLen is not used.
 // 0; QIV_SBL_VERIFY_BAD_LENGTH for any other signature length (nothing is touched); or
-// QIV_SBL_VERIFY_FAILED, after which the signature (signatureLen bytes) and the digest
-// (digestLen bytes) have been zeroed. Null pointers count as a failed verification.
+// QIV_SBL_VERIFY_BAD_KEY (a public exponent that is even or below 3) or QIV_SBL_VERIFY_FAILED,
+// after which the signature (signatureLen bytes) and the digest (digestLen bytes) have been
+// zeroed. Null pointers count as a failed verification.
 [[nodiscard]] std::int32_t Verify_PSS_RSASignature(const std::uint8_t* publicKey,
                                                    std::uint32_t publicKeyLen, std::uint8_t* digest,
                                                    std::uint32_t digestLen, std::uint8_t* signature,
@@ -116,7 +125,7 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
 // a modulus length that is not 4k with k in 6..64, or an exponent length other than 4, is a
 // failed verification (never a read past the 268-byte key part).
 // 0, QIV_SBL_VERIFY_SHA1_INIT / _UPDATE / _FINAL, QIV_SBL_VERIFY_BAD_LENGTH, or
-// QIV_SBL_VERIFY_FAILED (the signature has then been zeroed).
+// QIV_SBL_VERIFY_BAD_KEY / QIV_SBL_VERIFY_FAILED (the signature has then been zeroed).
 [[nodiscard]] std::int32_t Verify_PSS_RSASignature2(
     const std::uint8_t* publicKey, std::uint32_t publicKeyLen, const std::uint8_t* message,
     std::uint32_t messageLen, std::uint8_t* signature, std::uint32_t signatureLen);

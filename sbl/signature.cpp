@@ -20,6 +20,8 @@ constexpr std::uint32_t kSaltLength = 20;
 constexpr std::uint32_t kMaxDigits = sbl::PrivateKeyBlob::kMaxModulusDigits;  // 64
 // Record-supplied modulus sizes the verifier accepts (its encoding needs a non-empty DB).
 constexpr std::uint32_t kMinVerifyDigits = 6;
+// The plain-form blob carries n and d only; its keys are the v1.1 set's, whose exponent is fixed.
+constexpr std::uint32_t kPlainFormExponent = 65537;
 
 struct Sha1Codes {
   std::int32_t init, update, final;
@@ -59,17 +61,22 @@ bool known_signature_length(std::uint32_t length) {
 }
 
 // The RSA layer works on digit arrays; the stored forms are loaded into aligned locals first.
-bool pss_verifies(const std::uint8_t* publicKey, const PublicKeyLayout& layout,
-                  const std::uint8_t* digest, std::uint32_t digestLen,
-                  const std::uint8_t* signature) {
+// 0, QIV_SBL_VERIFY_BAD_KEY for an exponent that proves nothing (the RSA layer refuses it too;
+// asking first only names the reason), or QIV_SBL_VERIFY_FAILED.
+std::int32_t pss_verify(const std::uint8_t* publicKey, const PublicKeyLayout& layout,
+                        const std::uint8_t* digest, std::uint32_t digestLen,
+                        const std::uint8_t* signature) {
+  std::uint32_t exponent = 0;
+  sbl::load_digits(&exponent, publicKey + layout.exponent, 1);
+  if (!QIV_RSA_PublicExponentOk(1, &exponent)) return QIV_SBL_VERIFY_BAD_KEY;
   std::array<std::uint32_t, kMaxDigits> modulus{};
   std::array<std::uint32_t, kMaxDigits> sig{};
-  std::uint32_t exponent = 0;
   sbl::load_digits(modulus.data(), publicKey + layout.modulus, layout.digits);
   sbl::load_digits(sig.data(), signature, layout.digits);
-  sbl::load_digits(&exponent, publicKey + layout.exponent, 1);
   return QIV_RSA_PSS_Verify(layout.digits, modulus.data(), sig.data(), 1, &exponent, digestLen,
-                            digest) == 0;
+                            digest) == 0
+             ? 0
+             : QIV_SBL_VERIFY_FAILED;
 }
 
 // A v2.1 key part as Verify_PSS_RSASignature2 reads it: k and the exponent size come from the
@@ -110,6 +117,15 @@ std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* bl
                               : QIV_RSA_PSS_Sign(&resultDigits, result.data(), k, key->n, key->d,
                                                  digestLen, digest, kSaltLength);
   if (rc != 0 || resultDigits != k) return QIV_SBL_SIGN_FAILED;
+  // Sign, then check: a fault in d or in a CRT value still yields 4k bytes, and only the public
+  // operation tells them from a signature.
+  const std::uint32_t* exponent = key->e_count != 0 ? key->e : &kPlainFormExponent;
+  const std::uint32_t exponentDigits = key->e_count != 0 ? key->e_count : 1;
+  if (QIV_RSA_PSS_Verify(k, key->n, result.data(), exponentDigits, exponent, digestLen, digest) !=
+      0) {
+    sbl::secure_wipe(result.data(), sizeof result);
+    return QIV_SBL_SIGN_FAILED;
+  }
   sbl::store_digits(signature, result.data(), k);
   *signatureLen = k * kDigitSize;
   return 0;
@@ -130,15 +146,15 @@ std::int32_t Verify_PSS_RSASignature(const std::uint8_t* publicKey, std::uint32_
                                      std::uint8_t* signature, std::uint32_t signatureLen) {
   if (!known_signature_length(signatureLen)) return QIV_SBL_VERIFY_BAD_LENGTH;
   const PublicKeyLayout& layout = signatureLen == kSignatureSizeV11 ? kKeyV11 : kKeyV21;
-  if (publicKey != nullptr && digest != nullptr && signature != nullptr &&
-      pss_verifies(publicKey, layout, digest, digestLen, signature)) {
-    return 0;
-  }
+  const std::int32_t rc = publicKey != nullptr && digest != nullptr && signature != nullptr
+                              ? pss_verify(publicKey, layout, digest, digestLen, signature)
+                              : QIV_SBL_VERIFY_FAILED;
+  if (rc == 0) return 0;
   // A rejected signature, and the digest it was checked against, are destroyed so that no
   // caller can pass them on by mistake.
   if (signature != nullptr) mem_set(signature, 0, signatureLen);
   if (digest != nullptr) mem_set(digest, 0, digestLen);
-  return QIV_SBL_VERIFY_FAILED;
+  return rc;
 }
 
 std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey, std::uint32_t /*publicKeyLen*/,
@@ -149,10 +165,12 @@ std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey, std::uint32
   if (!known_signature_length(signatureLen)) return QIV_SBL_VERIFY_BAD_LENGTH;
 
   PublicKeyLayout layout = kKeyV11;
-  bool ok = publicKey != nullptr && signature != nullptr;
-  if (ok && signatureLen == kSignatureSizeV21) ok = layout_from_record(publicKey, layout);
-  ok = ok && pss_verifies(publicKey, layout, digest.data(), QIV_SHA1_DIGEST_LEN, signature);
-  if (ok) return 0;
+  std::int32_t rc = publicKey != nullptr && signature != nullptr ? 0 : QIV_SBL_VERIFY_FAILED;
+  if (rc == 0 && signatureLen == kSignatureSizeV21 && !layout_from_record(publicKey, layout)) {
+    rc = QIV_SBL_VERIFY_FAILED;
+  }
+  if (rc == 0) rc = pss_verify(publicKey, layout, digest.data(), QIV_SHA1_DIGEST_LEN, signature);
+  if (rc == 0) return 0;
   if (signature != nullptr) mem_set(signature, 0, signatureLen);
-  return QIV_SBL_VERIFY_FAILED;
+  return rc;
 }

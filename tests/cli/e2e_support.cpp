@@ -125,8 +125,8 @@ Captured run(const fs::path& folder, const std::vector<std::string>& args, RunLi
   const std::string program = program_for(limits);
   return run_in_child([&]() -> int {
     if (limits.fileSizeLimit) {
-      // Ignored, the signal no longer kills the writer: write() fails with EFBIG instead.
-      std::signal(SIGXFSZ, SIG_IGN);
+      // SIGXFSZ keeps its default action here: the program must deal with it itself.
+      std::signal(SIGXFSZ, SIG_DFL);
       const auto limit = static_cast<rlim_t>(*limits.fileSizeLimit);
       const rlimit rl{limit, limit};
       if (::setrlimit(RLIMIT_FSIZE, &rl) != 0) return 125;

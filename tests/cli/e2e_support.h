@@ -47,7 +47,7 @@ void stage_v11(const fs::path& folder);
 
 struct RunLimits {
   bool unprivileged = false;           // as root, run as "nobody" (see hand_to_nobody)
-  std::optional<off_t> fileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ is ignored, so writes fail
+  std::optional<off_t> fileSizeLimit;  // RLIMIT_FSIZE; SIGXFSZ at its default action
 };
 
 inline RunLimits unprivileged() {

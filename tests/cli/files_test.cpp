@@ -67,7 +67,7 @@ TEST(Files, UnreadableOrShortInputEndsTheProcess) {
          read_file(shortFile.c_str(), buffer.data(), 20);
          return 0;
        },
-       "file read error\n"},
+       "file open error\n"},
   };
   for (const auto& [body, line] : cases) {
     const Captured run = run_in_child(body);

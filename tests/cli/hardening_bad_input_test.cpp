@@ -21,6 +21,8 @@
 #include <vector>
 
 #include "cli/key_protection.h"
+#include "crypto/crypto.h"
+#include "rsa/pss_encode.h"
 #include "tests/cli/e2e_support.h"
 #include "tests/cli/expected_texts.h"
 
@@ -194,6 +196,34 @@ Fault protected_field(std::int32_t mode, std::size_t offset, std::uint32_t value
     write_bytes(f, b);
   };
 }
+// A public exponent of 1 with the "signature" it accepts: the PSS encoding of the signed bytes
+// itself (s^1 = s), made without any private key, stored least significant byte first. The
+// signed bytes are file[from, from + length) of `signedFile` (the key file itself, or an image
+// beside it whose last `size` bytes are its signature).
+Fault exponent_one(std::size_t exponentAt, std::size_t from, std::size_t length,
+                   std::size_t signatureAt, std::size_t size, std::string signedFile = {}) {
+  return [=](const fs::path& f) {
+    Bytes key = read_bytes(f);
+    e2e::put_le32(key, exponentAt, 1);
+    write_bytes(f, key);
+    const fs::path target = signedFile.empty() ? f : f.parent_path() / signedFile;
+    Bytes b = read_bytes(target);
+    const std::size_t n = signedFile.empty() ? length : b.size() - size;
+    const std::size_t at = signedFile.empty() ? signatureAt : b.size() - size;
+    std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> digest{};
+    QIV_SHA1_CTX ctx{};
+    if (QIV_SHA1_Init(&ctx) != 0 || QIV_SHA1_Update(&ctx, b.data() + from, static_cast<std::uint32_t>(n)) != 0 ||
+        QIV_SHA1_Final(&ctx, digest.data()) != 0) {
+      throw std::runtime_error("sha1");
+    }
+    Bytes em(size, 0);
+    qiv_PSS_EncodeAroundSalt(em.data(), static_cast<std::uint32_t>(size), digest.data(),
+                             QIV_SHA1_DIGEST_LEN, 0);
+    std::copy(em.rbegin(), em.rend(), b.begin() + static_cast<std::ptrdiff_t>(at));
+    write_bytes(target, b);
+  };
+}
+
 // Another file of the staged folder in its place.
 Fault replaced_by(std::string other) {
   return [other](const fs::path& f) {
@@ -234,14 +264,11 @@ void PrintTo(const Row& row, std::ostream* os) {
 
 class Table {
  public:
-  Table& on(const Command& c, std::string file) {
-    command_ = &c;
-    file_ = std::move(file);
-    // Any input: gone, a folder, or a pipe nobody writes to.
-    add("missing", missing, refused(kOpenError));
-    add("folder", folder, refused(kOpenError));
-    add("pipe", pipe_without_writer, refused(kReadError));
-    return *this;
+  // Any input: gone, a folder, or a pipe nobody writes to. A file read whole must be a regular
+  // file (a pipe is refused as such); a fixed-count read takes a pipe, which then reads short.
+  Table& on(const Command& c, std::string file) { return start(c, std::move(file), kReadError); }
+  Table& on_fixed_count(const Command& c, std::string file) {
+    return start(c, std::move(file), kOpenError);
   }
   Table& add(const std::string& fault, Fault f, Outcome o) {
     rows_.push_back(
@@ -259,6 +286,15 @@ class Table {
   [[nodiscard]] std::vector<Row> rows() const { return rows_; }
 
  private:
+  Table& start(const Command& c, std::string file, const std::string& pipeLine) {
+    command_ = &c;
+    file_ = std::move(file);
+    add("missing", missing, refused(kOpenError));
+    add("folder", folder, refused(kOpenError));
+    add("pipe", pipe_without_writer, refused(pipeLine));
+    return *this;
+  }
+
   const Command* command_ = nullptr;
   std::string file_;
   std::vector<Row> rows_;
@@ -311,6 +347,8 @@ void add_stage1_v21(Table& t, const Command& c) {
       .lengths("exponent length", at(260), 4, refused(kPopp))
       .lengths("signature length", at(288), 256, refused(kPopp))
       .add("other set's file", replaced_by("alice.spk"), refused(kPopp))
+      .add("exponent 1, self-signed without a key", exponent_one(264, 0, 288, 292, 256),
+           refused(kPopp))
       .add("other key's file", replaced_by("bob_V21.spk"), accepted(c));  // any proven key
   t.on(c, "privateKey_V21.dat")
       .add("empty", empty, silent())
@@ -318,14 +356,14 @@ void add_stage1_v21(Table& t, const Command& c) {
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, refused(kStage1Failed));
   blob_lengths(t, kProtectionV21, kCrtBlob, 0, refused(kStage1Failed));
-  t.on(c, "publicKeyInfo_V21.dat")
-      .add("empty", empty, refused(kReadError))
+  t.on_fixed_count(c, "publicKeyInfo_V21.dat")
+      .add("empty", empty, refused(kOpenError))
       .add("one byte short", resized_by(-1), accepted(c))  // only the 288-byte record is read
       .add("far too long", far_too_long, accepted(c))
       .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
       .lengths("modulus length", at(0), 256, refused(kStage1Failed, 0x50))
       .lengths("exponent length", at(260), 4, refused(kStage1Failed, 0x50))
-      .add("other set's file", replaced_by("publicKeyInfo.dat"), refused(kReadError));
+      .add("other set's file", replaced_by("publicKeyInfo.dat"), refused(kOpenError));
   t.on(c, "eFuseData_V21.dat")
       .add("empty", empty, silent())
       .add("one byte short", resized_by(-1), silent())
@@ -352,9 +390,9 @@ std::vector<Row> all_rows() {
       .lengths("signature length", at(kCode + 268), 256, v1)
       .lengths("record modulus length", at(kCode + 528), 256, v1)
       .lengths("record exponent length", at(kCode + 788), 4, v1);
-  t.on(kVerify1V21, "eFuseData_V21.dat")
-      .add("empty", empty, refused(kReadError))
-      .add("one byte short", resized_by(-1), refused(kReadError))
+  t.on_fixed_count(kVerify1V21, "eFuseData_V21.dat")
+      .add("empty", empty, refused(kOpenError))
+      .add("one byte short", resized_by(-1), refused(kOpenError))
       .add("far too long", far_too_long, accepted(kVerify1V21))  // the first 20 bytes count
       .add("random bytes", random_bytes, v1);
 
@@ -365,7 +403,10 @@ std::vector<Row> all_rows() {
       .add("one byte short", resized_by(-1), silent())
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, s2)
-      .add("other key's file", replaced_by("bob_V21.prv"), accepted(kStage2V21));
+      .add("other key's file", replaced_by("bob_V21.prv"), accepted(kStage2V21))
+      // A wrong CRT value signs, but only into bytes that no device accepts.
+      .add("dP damaged inside the protection", protected_field(kProtectionV21, 800, 0x5A5A5A5A),
+           s2);
   blob_lengths(t, kProtectionV21, kCrtBlob, 0, s2);
 
   const Outcome v2 = refused(kVerify2Failed);
@@ -382,13 +423,15 @@ std::vector<Row> all_rows() {
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, v2)
       .lengths("modulus length", at(0), 256, v2)
-      .lengths("exponent length", at(260), 4, v2);
+      .lengths("exponent length", at(260), 4, v2)
+      .add("exponent 1, image signed without a key", exponent_one(264, 0, 0, 0, 256, "b21.bin"),
+           v2);
 
   t.on(kStage1V11, "BL1.bin")
       .add("empty", empty, accepted(kStage1V11))  // v1.1 code has no size rule
       .add("far too long", far_too_long, refused(kReadError));
-  t.on(kStage1V11, "stage2_key.spk")
-      .add("empty", empty, refused(kReadError))
+  t.on_fixed_count(kStage1V11, "stage2_key.spk")
+      .add("empty", empty, refused(kOpenError))
       .add("one byte long", resized_by(1), accepted(kStage1V11))  // exactly 308 bytes are read
       .add("far too long", far_too_long, accepted(kStage1V11))
       .add("random bytes", random_bytes, refused(kPopp))
@@ -398,6 +441,8 @@ std::vector<Row> all_rows() {
       .add("exponent length FFFFFFFF", field(168, 0xFFFFFFFFu), refused(kPopp))
       .lengths("signature length", at(176), 128, refused(kPopp))
       .add("other set's file", replaced_by("alice_V21.spk"), refused(kPopp))
+      .add("exponent 1, self-signed without a key", exponent_one(172, 36, 140, 180, 128),
+           refused(kPopp))
       .add("other key's file", replaced_by("bob.spk"), accepted(kStage1V11));
   t.on(kStage1V11, "privateKey.dat")
       .add("empty", empty, refused(kStage1Failed))
@@ -408,8 +453,8 @@ std::vector<Row> all_rows() {
       .add("other set's file", replaced_by("privateKey_V21.dat"), refused(kStage1Failed))
       .add("other key's file", replaced_by("other/privateKey.dat"), refused(kStage1Failed, 0x90));
   blob_lengths(t, kProtectionV11, kPlainBlob, 0, refused(kStage1Failed));
-  t.on(kStage1V11, "publicKeyInfo.dat")
-      .add("empty", empty, refused(kReadError))
+  t.on_fixed_count(kStage1V11, "publicKeyInfo.dat")
+      .add("empty", empty, refused(kOpenError))
       .add("one byte short", resized_by(-1), accepted(kStage1V11))  // only the 152-byte record
       .add("far too long", far_too_long, accepted(kStage1V11))
       .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
@@ -430,9 +475,9 @@ std::vector<Row> all_rows() {
       .add("one byte long", resized_by(1), v1)
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, v1);
-  t.on(kVerify1V11, "eFuseData.dat")
-      .add("empty", empty, refused(kReadError))
-      .add("one byte short", resized_by(-1), refused(kReadError))
+  t.on_fixed_count(kVerify1V11, "eFuseData.dat")
+      .add("empty", empty, refused(kOpenError))
+      .add("one byte short", resized_by(-1), refused(kOpenError))
       .add("one byte long", resized_by(1), accepted(kVerify1V11))  // the first 16 bytes count
       .add("far too long", far_too_long, accepted(kVerify1V11))
       .add("random bytes", random_bytes, v1)
@@ -440,13 +485,14 @@ std::vector<Row> all_rows() {
       .add("other key's file", replaced_by("other/eFuseData.dat"), v1);
 
   t.on(kStage2V11, "BL2.bin").add("far too long", far_too_long, refused(kReadError));
-  t.on(kStage2V11, "alice.prv")
-      .add("empty", empty, refused(kReadError))
+  t.on_fixed_count(kStage2V11, "alice.prv")
+      .add("empty", empty, refused(kOpenError))
       .add("one byte long", resized_by(1), accepted(kStage2V11))  // exactly 640 bytes are read
       .add("far too long", far_too_long, accepted(kStage2V11))
       .add("random bytes", random_bytes, s2)
       .add("header size 0", protected_field(kProtectionV11, 0, 0), s2)
       .lengths("key data length", protected_at(kProtectionV11, 32), 604, s2)
+      .add("d damaged inside the protection", protected_field(kProtectionV11, 180, 0x5A5A5A5A), s2)
       .add("other key's file", replaced_by("bob.prv"), accepted(kStage2V11));
   // The record's n and d lengths are checked; the lengths of p, q, dP, dQ and qInv are never
   // read (the plain-form signature uses n and d alone), so damage there signs as before.
@@ -462,21 +508,25 @@ std::vector<Row> all_rows() {
       .add("one byte long", resized_by(1), v2)
       .add("far too long", far_too_long, refused(kReadError))
       .add("random bytes", random_bytes, v2);
-  t.on(kVerify2V11, "alice.spk")
-      .add("empty", empty, refused(kReadError))
+  t.on_fixed_count(kVerify2V11, "alice.spk")
+      .add("empty", empty, refused(kOpenError))
       .add("one byte long", resized_by(1), accepted(kVerify2V11))
       .add("far too long", far_too_long, accepted(kVerify2V11))
       .add("random bytes", random_bytes, v2)
       .add("modulus length 0", field(36, 0), v2)
       .add("modulus length FFFFFFFF", field(36, 0xFFFFFFFFu), v2)
       .add("exponent length 0", field(168, 0), v2)
-      .add("exponent length FFFFFFFF", field(168, 0xFFFFFFFFu), v2);
+      .add("exponent length FFFFFFFF", field(168, 0xFFFFFFFFu), v2)
+      .add("exponent 1, image signed without a key", exponent_one(172, 0, 0, 0, 128, "b11.bin"),
+           v2);
 
   // The noise file is optional: whatever lies under its name, keys and salts are still made.
   std::vector<Row> rows = t.rows();
   const auto add_noise = [&](const Command& c, const std::string& fault, Fault f) {
     rows.push_back({c.name + " noise.dat " + fault, &c, "noise.dat",
-                    [f](const fs::path& file) {
+                    [f, &c](const fs::path& file) {
+                      // A key-pair command never replaces a private key: make room for it.
+                      fs::remove(file.parent_path() / c.output);
                       write_bytes(file, pattern_bytes(300, 5));
                       f(file);
                     },

@@ -73,8 +73,8 @@ TEST_P(HardeningImageOutput, FailsAfterItsLineAndKeepsWhatWasThere) {
     case Fault::kFullDevice:
       out = "/dev/full";
       break;
-    case Fault::kReadOnlyFolder:
-      write_bytes(dir / out, kOld);
+    case Fault::kReadOnlyFolder:  // a new output cannot be created (an old one would be
+                                  // written in place: hardening_file_safety_test)
       e2e::hand_to_nobody(dir.path());
       fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
       limits = e2e::unprivileged();
@@ -94,10 +94,13 @@ TEST_P(HardeningImageOutput, FailsAfterItsLineAndKeepsWhatWasThere) {
   for (std::string& a : args) a = a == "OUT" ? out : a;
 
   const Captured r = e2e::run(dir.path(), args, limits);
-  EXPECT_EQ(r.output, c.banner + c.success + error);
+  // The success line is printed only once the output is on disk: here, never.
+  EXPECT_EQ(r.output, c.banner + error);
   EXPECT_EQ(r.status, 255);
   if (c.fault == Fault::kFolderInPlace) {
     EXPECT_EQ(read_bytes(dir / out / "kept"), kOld);
+  } else if (c.fault == Fault::kReadOnlyFolder) {
+    EXPECT_FALSE(fs::exists(dir / out));
   } else if (c.fault != Fault::kFullDevice) {
     EXPECT_EQ(read_bytes(dir / out), kOld);
   }
@@ -148,15 +151,17 @@ INSTANTIATE_TEST_SUITE_P(Cells, HardeningImageOutput, ::testing::ValuesIn(image_
 
 // ---------------------------------------------------------------------------------------------
 // Key-pair commands. Key generation is the costly part, so one run takes one fault per file:
-// every file is still attempted in its order, each failure is reported, and the command fails
-// after the last file.
+// every file is still prepared in its order and each failure reported, then the command fails
+// with no file of the set installed. The private key file never exists beforehand (a command
+// refuses to replace one), so its fault is the size limit alone.
 
 struct KeyPairRun {
   std::string what;
   std::vector<std::string> args;
   std::string expected;  // the whole output
   std::vector<std::pair<std::string, Fault>> files;
-  off_t sizeLimit;  // for the file that is cut short
+  off_t sizeLimit;         // for the files that are cut short
+  std::string privateKey;  // never installed
 };
 
 void PrintTo(const KeyPairRun& k, std::ostream* os) {
@@ -179,14 +184,13 @@ TEST_P(HardeningKeyPairOutput, EveryFileFailsOnItsOwnAndOldFilesStay) {
         break;
       case Fault::kCutShort:
         write_bytes(dir / file, kOld);
-        limits.fileSizeLimit = k.sizeLimit;
         break;
       case Fault::kReadOnlyFolder:
-        write_bytes(dir / file, kOld);
         limits.unprivileged = true;
         break;
     }
   }
+  if (k.sizeLimit != 0) limits.fileSizeLimit = k.sizeLimit;
   if (limits.unprivileged) {
     e2e::hand_to_nobody(dir.path());
     fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
@@ -203,11 +207,17 @@ TEST_P(HardeningKeyPairOutput, EveryFileFailsOnItsOwnAndOldFilesStay) {
         EXPECT_TRUE(fs::is_directory(dir / file) && fs::is_empty(dir / file)) << file;
         break;
       case Fault::kCutShort:
-      case Fault::kReadOnlyFolder:
         EXPECT_EQ(read_bytes(dir / file), kOld) << file;
+        break;
+      case Fault::kReadOnlyFolder:
         break;
     }
   }
+  EXPECT_FALSE(fs::exists(dir / k.privateKey));
+  const auto faulted = std::count_if(k.files.begin(), k.files.end(),
+                                     [](const auto& f) { return !f.first.empty(); });
+  EXPECT_EQ(dir.entries().size(), static_cast<std::size_t>(faulted))
+      << "a file of the set was installed";
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
 }
 
@@ -215,52 +225,55 @@ INSTANTIATE_TEST_SUITE_P(
     Runs, HardeningKeyPairOutput,
     ::testing::Values(
         // Files in order: eFuseData_V21.dat (20), publicKeyInfo_V21.dat (548),
-        // privateKey_V21.dat (1200).
-        KeyPairRun{
-            "v21 maker each file",
-            {"-v2.1", "-KEYGEN"},
-            kBannerV21 + kGenerating21 + kOpenError + kWriteError + kWriteError + kKeyPairFailed,
-            {{"eFuseData_V21.dat", Fault::kFolderInPlace},
-             {"publicKeyInfo_V21.dat", Fault::kFullDevice},
-             {"privateKey_V21.dat", Fault::kCutShort}},
-            600},
+        // privateKey_V21.dat (1200). The device output is prepared but never written.
+        KeyPairRun{"v21 maker each file",
+                   {"-v2.1", "-KEYGEN"},
+                   kBannerV21 + kGenerating21 + kOpenError + kWriteError + kKeyPairFailed,
+                   {{"eFuseData_V21.dat", Fault::kFolderInPlace},
+                    {"publicKeyInfo_V21.dat", Fault::kFullDevice}},
+                   600,
+                   "privateKey_V21.dat"},
         KeyPairRun{
             "v21 maker read-only folder",
             {"-v2.1", "-KEYGEN"},
             kBannerV21 + kGenerating21 + kOpenError + kOpenError + kOpenError + kKeyPairFailed,
-            {{"privateKey_V21.dat", Fault::kReadOnlyFolder}},
-            0},
-        // cust_V21.spk (548), cust_V21.prv (1200).
+            {{"", Fault::kReadOnlyFolder}},
+            0,
+            "privateKey_V21.dat"},
+        // cust_V21.spk (548), cust_V21.prv (1200): an old public key file stays.
         KeyPairRun{"v21 customer each file",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV21 + kGenerating21 + kOpenError + kWriteError + kKeyPairFailed,
-                   {{"cust_V21.spk", Fault::kFolderInPlace}, {"cust_V21.prv", Fault::kCutShort}},
-                   600},
+                   kBannerV21 + kGenerating21 + kWriteError + kKeyPairFailed,
+                   {{"cust_V21.spk", Fault::kCutShort}},
+                   600,
+                   "cust_V21.prv"},
         KeyPairRun{"v21 customer read-only folder",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
                    kBannerV21 + kGenerating21 + kOpenError + kOpenError + kKeyPairFailed,
-                   {{"cust_V21.spk", Fault::kReadOnlyFolder}},
-                   0},
+                   {{"", Fault::kReadOnlyFolder}},
+                   0,
+                   "cust_V21.prv"},
         // publicKeyInfo.dat (280), eFuseData.dat (16), privateKey.dat (608).
-        KeyPairRun{
-            "v11 maker each file",
-            {"-v1.1", "-KEYGEN"},
-            kBannerV11 + kGenerating11 + kOpenError + kWriteError + kWriteError + kKeyPairFailed,
-            {{"publicKeyInfo.dat", Fault::kFolderInPlace},
-             {"eFuseData.dat", Fault::kFullDevice},
-             {"privateKey.dat", Fault::kCutShort}},
-            300},
+        KeyPairRun{"v11 maker each file",
+                   {"-v1.1", "-KEYGEN"},
+                   kBannerV11 + kGenerating11 + kOpenError + kWriteError + kKeyPairFailed,
+                   {{"publicKeyInfo.dat", Fault::kFolderInPlace},
+                    {"eFuseData.dat", Fault::kFullDevice}},
+                   300,
+                   "privateKey.dat"},
         // cust.spk (308), cust.prv (640).
         KeyPairRun{"v11 customer each file",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV11 + kGenerating11 + kWriteError + kOpenError + kKeyPairFailed,
-                   {{"cust.spk", Fault::kCutShort}, {"cust.prv", Fault::kFolderInPlace}},
-                   300},
+                   kBannerV11 + kGenerating11 + kWriteError + kWriteError + kKeyPairFailed,
+                   {{"cust.spk", Fault::kCutShort}},
+                   300,
+                   "cust.prv"},
         KeyPairRun{"v11 customer read-only folder",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
                    kBannerV11 + kGenerating11 + kOpenError + kOpenError + kKeyPairFailed,
-                   {{"cust.prv", Fault::kReadOnlyFolder}},
-                   0}),
+                   {{"", Fault::kReadOnlyFolder}},
+                   0,
+                   "cust.prv"}),
     [](const auto& test) { return e2e::test_name(test.param.what); });
 
 }  // namespace

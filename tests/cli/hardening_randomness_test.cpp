@@ -40,11 +40,13 @@ struct Unusable {
   void (*make)(const fs::path& at);
 };
 
-const std::array<Unusable, 4> kUnusable = {{
+const std::array<Unusable, 5> kUnusable = {{
     {"missing", [](const fs::path&) {}},
     {"folder", [](const fs::path& at) { fs::create_directory(at); }},
     {"empty file", [](const fs::path& at) { write_bytes(at, {}); }},
     {"pipe without writer", [](const fs::path& at) { ASSERT_EQ(::mkfifo(at.c_str(), 0600), 0); }},
+    // what a file bind-mounted over the device looks like: bytes, but known ones
+    {"regular file with bytes", [](const fs::path& at) { write_bytes(at, pattern_bytes(64, 9)); }},
 }};
 
 TEST(HardeningRandomDevice, CheckAcceptsTheSystemDeviceAndRefusesWhatGivesNoBytes) {

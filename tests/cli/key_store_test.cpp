@@ -158,7 +158,7 @@ TEST_F(KeyStore, ShortFixedCountRecordsEndTheProcess) {
        std::vector<std::function<int()>>{[&] { return load_sb10_private_record(prv.c_str()); },
                                          [&] { return load_sb10_public_record(spk.c_str()); }}) {
     const Captured run = run_in_child(load);
-    EXPECT_EQ(run.output, "file read error\n");
+    EXPECT_EQ(run.output, "file open error\n");
     EXPECT_EQ(run.status, 255);
   }
 }

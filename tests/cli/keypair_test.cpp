@@ -114,8 +114,8 @@ TEST(KeyPairCustomer, BaseNameOneTooLongIsRefusedBeforeAnythingIsWritten) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Outputs that cannot be written: every file is still attempted, in order, and the command
-// fails after the last one.
+// Outputs that cannot be written: every file is still prepared, in order, each failure is
+// reported, and the command fails with no file of the set installed.
 
 TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   TempDir dir;
@@ -130,27 +130,29 @@ TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(KeyPairOutputs, FullDeviceFailsThatFileAndTheRestAreStillWritten) {
+TEST(KeyPairOutputs, FullDeviceFailsThatFileAndNothingIsInstalled) {
   TempDir dir;
   fs::create_symlink("/dev/full", dir / "cust.spk");
   const Captured run = e2e::run(dir.path(), {"-v1.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file write error\n" + kFailed);
   EXPECT_TRUE(fs::is_symlink(dir / "cust.spk"));  // the device is written to, never replaced
-  EXPECT_EQ(fs::file_size(dir / "cust.prv"), 640u);
+  EXPECT_FALSE(fs::exists(dir / "cust.prv"));     // installed, then taken back
+  EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
 }
 
-TEST(KeyPairOutputs, FailedWriteLeavesTheExistingFileIntact) {
+TEST(KeyPairOutputs, FailedWriteLeavesEveryExistingFileIntact) {
   TempDir dir;
   const Bytes old = pattern_bytes(100, 7);
-  write_bytes(dir / "privateKey.dat", old);
+  write_bytes(dir / "publicKeyInfo.dat", old);
+  write_bytes(dir / "eFuseData.dat", old);
   // Room for publicKeyInfo.dat (280) and eFuseData.dat (16), not for privateKey.dat (608).
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::file_size_limit(300));
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file write error\n" + kFailed);
-  EXPECT_EQ(read_bytes(dir / "privateKey.dat"), old);
-  EXPECT_EQ(fs::file_size(dir / "publicKeyInfo.dat"), 280u);
-  EXPECT_EQ(fs::file_size(dir / "eFuseData.dat"), 16u);
+  EXPECT_EQ(read_bytes(dir / "publicKeyInfo.dat"), old);
+  EXPECT_EQ(read_bytes(dir / "eFuseData.dat"), old);
+  EXPECT_FALSE(fs::exists(dir / "privateKey.dat"));
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
 }
 

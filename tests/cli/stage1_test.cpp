@@ -206,11 +206,11 @@ TEST_F(Stage1, VerifyRejectsTheOtherSetsImageAndShortImages) {
   EXPECT_EQ(verify("-v1.1", "short.bin", "eFuseData.dat"), 255);
 }
 
-TEST_F(Stage1, VerifyEndsWithReadErrorOnAShortEFuseFile) {
+TEST_F(Stage1, VerifyEndsWithOpenErrorOnAShortEFuseFile) {
   secure("-v2.1", "s.bin");
   const Captured r = run({"-v2.1", "s.bin", "eFuseData.dat", "-VERIFY"});  // 16 of 20 bytes
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.output, kBannerV21 + "file read error\n");
+  EXPECT_EQ(r.output, kBannerV21 + "file open error\n");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyFileCase{"v21 maker eFuse wrong", "-v2.1", "eFuseData_V21.dat",
                     [](Bytes& b) { flip(b, 3); }, kGenerationFailed, 0x50},
         KeyFileCase{"v21 maker record truncated", "-v2.1", "publicKeyInfo_V21.dat", resize_to(287),
-                    "file read error\n", 255},
+                    "file open error\n", 255},
         KeyFileCase{"v11 customer self-signature", "-v1.1", "stage2_key.spk",
                     [](Bytes& b) { flip(b, 200); }, kPopp, 0x90},
         KeyFileCase{"v11 customer modulus length", "-v1.1", "stage2_key.spk", set_le32(36, 132),
@@ -293,7 +293,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyFileCase{"v11 customer key data length", "-v1.1", "stage2_key.spk", set_le32(32, 100000),
                     kPopp, 255},
         KeyFileCase{"v11 customer record truncated", "-v1.1", "stage2_key.spk", resize_to(307),
-                    "file read error\n", 255},
+                    "file open error\n", 255},
         KeyFileCase{"v11 maker private key oversized", "-v1.1", "privateKey.dat", resize_to(2049),
                     kGenerationFailed, 255},
         KeyFileCase{"v11 maker private key not whole blocks", "-v1.1", "privateKey.dat",
@@ -301,7 +301,7 @@ INSTANTIATE_TEST_SUITE_P(
         KeyFileCase{"v11 maker eFuse oversized", "-v1.1", "eFuseData.dat", resize_to(17),
                     kGenerationFailed, 255},
         KeyFileCase{"v11 maker record truncated", "-v1.1", "publicKeyInfo.dat", resize_to(151),
-                    "file read error\n", 255}),
+                    "file open error\n", 255}),
     [](const auto& test) { return e2e::test_name(test.param.what); });
 
 TEST_F(Stage1, V21MakerKeyFileOfTheOtherSetIsRefused) {
@@ -343,14 +343,14 @@ TEST_F(Stage1, ReadOnlyFolderFailsWithOpenError) {
   e2e::hand_to_nobody(dir_.path());
   fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
   const Captured r = run({"-v1.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::unprivileged());
-  EXPECT_EQ(r.output, kBannerV11 + kGenerated + "file open error\n");
+  EXPECT_EQ(r.output, kBannerV11 + "file open error\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
 
 TEST_F(Stage1, FullDeviceFailsWithWriteError) {
   const Captured r = run({"-v2.1", "BL1.bin", "/dev/full", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + kGenerated + "file write error\n");
+  EXPECT_EQ(r.output, kBannerV21 + "file write error\n");
   EXPECT_EQ(r.status, 255);
 }
 
@@ -358,7 +358,7 @@ TEST_F(Stage1, FailedWriteLeavesTheExistingImageIntact) {
   const Bytes old = pattern_bytes(200, 9);
   write_bytes(dir_ / "s.bin", old);
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::file_size_limit(4096));
-  EXPECT_EQ(r.output, kBannerV21 + kGenerated + "file write error\n");
+  EXPECT_EQ(r.output, kBannerV21 + "file write error\n");
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(read_bytes(dir_ / "s.bin"), old);
   EXPECT_TRUE(e2e::temporary_files(dir_.path()).empty());

@@ -185,6 +185,31 @@ TEST_F(CraftedEncoding, SignaturePlusModulusVerifiesAsTheSignature) {
   FAIL() << "no signature small enough";
 }
 
+// With e = 1 the encoding is its own "signature" (s^1 = s): whoever sets the exponent of a key
+// file to 1 signs anything without a private key. An even e has no private exponent at all.
+TEST_F(CraftedEncoding, ExponentEvenOrBelowThreeIsRefusedEvenForItsOwnForgery) {
+  const Digits forged =
+      qiv::test::digits_from_be(encode(db_with(kDbLen - 21, 0x01, salt_), h_of(mhash_, salt_), 0xBC));
+  struct Row {
+    Digits e;
+    bool ok;
+  };
+  const Row rows[] = {{{}, false},       {{1}, false},    {{2}, false},       {{3}, true},
+                      {{4}, false},      {{65536}, false}, {{65537}, true},   {{1, 0}, false},
+                      {{0, 1}, false},   {{1, 1}, true},   {{0xFFFFFFFFu}, true}};
+  for (const Row& r : rows) {
+    const auto digits = static_cast<std::uint32_t>(r.e.size());
+    const std::uint32_t* e = r.e.empty() ? nullptr : r.e.data();
+    EXPECT_EQ(QIV_RSA_PublicExponentOk(digits, e), r.ok) << r.e.size() << " digits";
+    if (r.ok) continue;
+    const Digits e_or_one = r.e.empty() ? Digits{1} : r.e;
+    EXPECT_EQ(QIV_RSA_PSS_Verify(32, key_.n, forged.data(), digits, e_or_one.data(), 20,
+                                 mhash_.data()),
+              QIV_ERR_FAIL)
+        << "e[0] = " << e_or_one[0];
+  }
+}
+
 TEST(PssVerifyGuard, HostileModulusOrSizeFailsBeforeAnyArithmetic) {
   const QIV_RSA_PRIVATE_KEY good = qiv::test::read_pss_vectors(1).key;
   const Digits big(66, 0xFFFFFFFFu);

@@ -239,6 +239,39 @@ TEST(SignatureWrappers, RecordModulusLengthSelectsDigitCount) {
             0);
 }
 
+// Sign, then check: a blob damaged in a value the signature depends on (a CRT value, the plain
+// d, an e that is not the key's) still yields 4k bytes, which the wrapper verifies with the
+// blob's own n and e before handing them out. d is unused in CRT form, so damage there signs.
+TEST(SignatureWrappers, SignatureOfADamagedKeyIsNeverHandedOut) {
+  struct Row {
+    const char* what;
+    std::int32_t form;
+    void (*damage)(TestKey&);
+    bool signs;
+  };
+  const Row rows[] = {
+      {"CRT dP", QIV_SBL_FORM_CRT, [](TestKey& k) { k.dP[3] ^= 1; }, false},
+      {"CRT dQ", QIV_SBL_FORM_CRT, [](TestKey& k) { k.dQ[0] ^= 0x100; }, false},
+      {"CRT qInv", QIV_SBL_FORM_CRT, [](TestKey& k) { k.qInv[31] ^= 1; }, false},
+      {"CRT e", QIV_SBL_FORM_CRT, [](TestKey& k) { k.exponent = 5; }, false},
+      {"CRT d", QIV_SBL_FORM_CRT, [](TestKey& k) { k.d[7] ^= 1; }, true},
+      {"plain d", QIV_SBL_FORM_PLAIN, [](TestKey& k) { k.d[0] ^= 2; }, false},
+  };
+  for (const Row& r : rows) {
+    TestKey k = r.form == QIV_SBL_FORM_CRT ? key2048() : key1024();
+    r.damage(k);
+    const Bytes blob = r.form == QIV_SBL_FORM_CRT ? k.crt_blob() : k.plain_blob();
+    Bytes sig(256, 0x42);
+    std::uint32_t sigLen = 0;
+    const std::int32_t rc = Generate_PSS_RSASignature2(
+        r.form, blob.data(), size32(blob), kMessage.data(), size32(kMessage), sig.data(), &sigLen);
+    EXPECT_EQ(rc, r.signs ? 0 : QIV_SBL_SIGN_FAILED) << r.what;
+    if (!r.signs) {
+      EXPECT_EQ(sig, Bytes(256, 0x42)) << r.what << ": nothing handed out";
+    }
+  }
+}
+
 TEST(SignatureWrappers, NullKeyOrSignatureIsAFailedVerification) {
   const Bytes part = key_part_v21(key2048());
   Bytes sig(256, 0x42);
