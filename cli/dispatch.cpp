@@ -1,5 +1,6 @@
 #include "cli/dispatch.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -109,15 +110,18 @@ int dispatch(const CommandSet& set, int argc, char** argv) {
 
 namespace {
 
-// The key files each stage-1 command reads under their fixed names: an output must not be one.
-constexpr std::array<const char*, 4> kStage1KeysV21 = {kMakerPrivateKeyV21, kMakerEFuseV21,
-                                                       kMakerPublicKeyV21, kStage2PublicKeyV21};
-constexpr std::array<const char*, 4> kStage1KeysV11 = {kMakerPrivateKeyV11, kMakerEFuseV11,
-                                                       kMakerPublicKeyV11, kStage2PublicKeyV11};
+// The key files under fixed names, of both sets: no image is ever written over one (the
+// stage-1 commands read the four of their set; a folder often holds both sets' makers).
+constexpr std::array<const char*, 8> kFixedKeyFiles = {
+    kMakerPrivateKeyV21, kMakerEFuseV21, kMakerPublicKeyV21, kStage2PublicKeyV21,
+    kMakerPrivateKeyV11, kMakerEFuseV11, kMakerPublicKeyV11, kStage2PublicKeyV11};
 
+// The signing key given on the command line joins them.
 std::int32_t stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
                         const char* destination, const char* keyFile) {
-  const std::array<const char*, 1> keys = {keyFile};
+  std::array<const char*, kFixedKeyFiles.size() + 1> keys{};
+  std::copy(kFixedKeyFiles.begin(), kFixedKeyFiles.end(), keys.begin());
+  keys.back() = keyFile;
   return run_stage2_job(sign, signatureSize, source, destination, keyFile,
                         {kStage2GenerationOk, keys});
 }
@@ -131,7 +135,7 @@ const CommandSet kCommandSetV11 = {
     sb10_Generate_KeyPair,
     [](const char* source, const char* destination) {
       return run_stage1_job(sb10_Generate_Stage1, sb10_Context, 0, source, destination,
-                            {kStage1GenerationOk, kStage1KeysV11});
+                            {kStage1GenerationOk, kFixedKeyFiles});
     },
     nullptr,
     sb10_Verify_Stage1,
@@ -149,11 +153,11 @@ const CommandSet kCommandSetV21 = {
     sb20_Generate_KeyPair,
     [](const char* source, const char* destination) {
       return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination,
-                            {kStage1GenerationOk, kStage1KeysV21});
+                            {kStage1GenerationOk, kFixedKeyFiles});
     },
     [](const char* source, const char* destination) {
       return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context, BuildInfoBlock::kSize,
-                            source, destination, {kStage1GenerationOk, kStage1KeysV21});
+                            source, destination, {kStage1GenerationOk, kFixedKeyFiles});
     },
     sb20_Verify_Stage1,
     [](const char* source, const char* destination, const char* keyFile) {

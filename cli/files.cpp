@@ -313,12 +313,15 @@ OutputSet::~OutputSet() {
 namespace {
 
 // Why a rename could not stand in for the existing file: it is not a regular file, other names
-// share it (they would keep the old bytes), or it is mounted over (rename gives EBUSY).
+// share it (they would keep the old bytes), it is mounted over (rename gives EBUSY), or it sits
+// in a sticky folder (such as /tmp) where only its owner or the folder's may replace it.
 bool needs_in_place(const std::string& target, const struct stat& st) {
   if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return true;
   struct stat folder {};
   const std::string f = folder_of(target);
-  return ::stat(f.empty() ? "." : f.c_str(), &folder) != 0 || folder.st_dev != st.st_dev;
+  if (::stat(f.empty() ? "." : f.c_str(), &folder) != 0 || folder.st_dev != st.st_dev) return true;
+  const uid_t me = ::geteuid();
+  return (folder.st_mode & S_ISVTX) != 0 && me != 0 && me != st.st_uid && me != folder.st_uid;
 }
 
 // The temporary's permissions and owner, as the file it replaces should have them.

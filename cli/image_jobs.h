@@ -21,7 +21,7 @@ using SignStage2Fn = std::int32_t (*)(const char* keyFile, std::uint8_t* image,
 
 // What a job says and guards besides its image: the line it prints once the output is safely
 // on disk (never before: a log reader must not see success for a file that was not written),
-// and the key files the command reads, which its output must never overwrite.
+// and the key files its output must never overwrite.
 struct JobOutput {
   std::string_view successLine;
   std::span<const char* const> keyFiles;
