@@ -6,9 +6,11 @@
 // report. Invariants:
 // - the result is 0 or QIV_ERR_FAIL, nothing else;
 // - nothing passed in is modified;
-// - a digit count outside 6..64 or a modulus without its top bit fails;
+// - a digit count outside 6..64, a modulus without its top bit, or an exponent that is even or
+//   below 3 (it proves no private key: e = 1 accepts the encoding itself) fails;
 // - the result agrees with an independent verifier on OpenSSL's arithmetic (ref::pss_verify):
 //   no signature is accepted that the scheme rejects, and none refused that it accepts.
+#include <algorithm>
 #include <memory>
 
 #include "crypto/crypto.h"
@@ -60,7 +62,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(mHash.equals(mHashBytes));
   if (k < 6 || k > 64 || (modulus[k - 1] & 0x80000000u) == 0) FUZZ_CHECK(rc == QIV_ERR_FAIL);
 
-  const bool expected = ref::pss_verify(modulusLe, signatureLe, exponentLe, mHashBytes);
+  // Read off the bytes, not the digits: odd, and 3 or more.
+  const bool exponentProves =
+      !exponentLe.empty() && (exponentLe[0] & 1) != 0 &&
+      (exponentLe[0] >= 3 ||
+       std::any_of(exponentLe.begin() + 1, exponentLe.end(), [](std::uint8_t b) { return b != 0; }));
+  if (!exponentProves) FUZZ_CHECK(rc == QIV_ERR_FAIL);
+  const bool expected =
+      exponentProves && ref::pss_verify(modulusLe, signatureLe, exponentLe, mHashBytes);
   FUZZ_CHECK((rc == QIV_SUCCESS) == expected);
   return 0;
 }
