@@ -29,7 +29,7 @@ void guard_process() {
     struct sigaction action {};
     action.sa_handler = remove_temporaries_and_end;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESETHAND;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
     ::sigaction(s, &action, nullptr);
   }
 }

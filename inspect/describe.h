@@ -131,6 +131,12 @@ void describe_stage2(ByteView file, const StageKey& key, Report& report);
 // ---------------------------------------------------------------------------------------------
 // Device checks (device_checks.cpp).
 
+// When the RSA layer refuses the public exponent of a key part (QIV_RSA_PublicExponentOk), why:
+// "has public exponent 1, which is even or below 3, so it proves no private key", to follow
+// the key's name. nullopt for an exponent it accepts. The exponent is read as the verifier
+// reads it: one digit at the set's exponent offset, whatever the length fields say.
+[[nodiscard]] std::optional<std::string> exponent_refusal(ByteView keyPart, KeySet set);
+
 // The record's tag against the eFuse value, for a record that starts at `record` in the file.
 Check check_record_tag(ByteView file, std::uint64_t record, KeySet set, const DeviceInputs& device);
 void add_stage1_checks(ByteView file, const Stage1Layout& layout, const DeviceInputs& device,

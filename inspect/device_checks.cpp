@@ -8,6 +8,7 @@
 
 #include "cli/image_jobs.h"
 #include "inspect/describe.h"
+#include "rsa/rsa.h"
 #include "sbl/sbl.h"
 
 namespace inspect::detail {
@@ -71,8 +72,12 @@ Check check_context_signature(ByteView file, const Stage1Layout& layout) {
   const bool ok = Verify_PSS_RSASignature(record.data(), l.keyPartSize, digest.data(),
                                           static_cast<std::uint32_t>(digest.size()),
                                           signature.data(), l.signatureSize) == 0;
-  const std::string maker = "maker key " + fingerprint(context.subspan(l.record, l.keyPartSize));
+  const ByteView makerKey = context.subspan(l.record, l.keyPartSize);
+  const std::string maker = "maker key " + fingerprint(makerKey);
   if (ok) return passed(kName, "verifies with the " + maker);
+  if (const auto refusal = exponent_refusal(makerKey, layout.set)) {
+    return failed(kName, "refused: the " + maker + " " + *refusal);
+  }
   return failed(kName,
                 "does not verify with the " + maker + " over the image and the next-stage key");
 }
@@ -95,6 +100,8 @@ Check check_next_stage_key(ByteView file, const Stage1Layout& layout, const Stag
 // The code key is the first half of the integrity key that the record's tag authenticates.
 // Only when the tag check passed is it the device's key; with any other key CBC still
 // "decrypts", into bytes that are not the code, so that case fails without decrypting.
+// No plain byte is shown, since reports end up in logs: only SHA-1 over the whole plain code,
+// which a user compares with the SHA-1 of the BL1 that was secured.
 Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const DeviceInputs& device,
                           bool tagPassed) {
   static const std::string kName = "code decrypts";
@@ -119,10 +126,22 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                                        file.data() + layout.contextOffset, plain.storage().data(),
                                        static_cast<std::uint32_t>(layout.codeLength));
   if (rc != 0) return failed(kName, "decryption failed with code " + std::to_string(rc));
-  return passed(kName, "first 16 plain bytes " + hex(plain.view().first(kAesBlockSize)));
+  const auto digest = sha1(plain.view());
+  return passed(kName, "plain code SHA-1 " + hex(digest));
 }
 
 }  // namespace
+
+std::optional<std::string> exponent_refusal(ByteView keyPart, KeySet set) {
+  const std::uint32_t at =
+      set == KeySet::kV21 ? sbl::PublicKeyInfoV21::kExponent : sbl::PublicKeyInfoV11::kExponent;
+  const auto digit = record_at<sbl::kDigitSize>(keyPart, at);
+  if (!digit) return std::nullopt;
+  const std::uint32_t exponent = sbl::load_le32(digit->data());
+  if (QIV_RSA_PublicExponentOk(1, &exponent)) return std::nullopt;
+  return "has public exponent " + std::to_string(exponent) +
+         ", which is even or below 3, so it proves no private key";
+}
 
 Check check_record_tag(ByteView file, std::uint64_t record, KeySet set,
                        const DeviceInputs& device) {
@@ -177,6 +196,9 @@ Check check_stage2_signature(ByteView file, const StageKey& key) {
   static const std::string kName = "BL2 signature with --key";
   const std::string which = "key " + fingerprint(key.bytes());
   if (stage2_signature_verifies(file, key)) return passed(kName, "verifies with " + which);
+  if (const auto refusal = exponent_refusal(key.bytes(), key.set)) {
+    return failed(kName, "refused: " + which + " " + *refusal);
+  }
   return failed(kName, "does not verify with " + which);
 }
 

@@ -15,7 +15,8 @@
 //
 // Secrets: the eFuse value is, together with the public tag of a record, the integrity key and
 // the code key. It is never printed, and it lives in a buffer that is wiped when the inputs go
-// away; decrypted code is wiped after its first block is copied out.
+// away. Decrypted code is never shown, not even in part: only SHA-1 over all of it, and it is
+// wiped once that is taken.
 #pragma once
 
 #include <array>

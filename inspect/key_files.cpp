@@ -23,8 +23,14 @@ bool verifies(ByteView key, ByteView message, ByteView signature) {
                                   copy.data(), static_cast<std::uint32_t>(signature.size())) == 0;
 }
 
-std::string self_signature_text(bool ok) {
-  return ok ? "verifies with the file's own key" : "DOES NOT VERIFY with the file's own key";
+// The self-signature's state. A refused public exponent is named as the reason: the file then
+// proves nothing about who made it, whatever its signature bytes.
+std::string self_signature_text(ByteView key, KeySet set, ByteView message, ByteView signature) {
+  if (verifies(key, message, signature)) return "verifies with the file's own key";
+  if (const auto refusal = exponent_refusal(key, set)) {
+    return "REFUSED: the file's own key " + *refusal;
+  }
+  return "DOES NOT VERIFY with the file's own key";
 }
 
 // The header text as text when it is printable and zero-padded, else its bytes in hex.
@@ -80,9 +86,9 @@ void describe_signed_public_key_file_v21(Record<SignedPublicKeyFileV21::kSize> f
   const std::string state =
       signatureLength != F::kSignatureSize
           ? "not checked: the signature length field is not " + std::to_string(F::kSignatureSize)
-          : self_signature_text(verifies(field<0, F::kKeyPartSize>(file),
-                                         field<F::kRecord, F::kRecordSize>(file),
-                                         field<F::kSignature, F::kSignatureSize>(file)));
+          : self_signature_text(field<0, F::kKeyPartSize>(file), KeySet::kV21,
+                                field<F::kRecord, F::kRecordSize>(file),
+                                field<F::kSignature, F::kSignatureSize>(file));
   report.sections.push_back(
       SectionBuilder("self-signature", F::kSignatureLength, F::kSize - F::kSignatureLength)
           .number("signature length", 0, kWordSize, signatureLength)
@@ -105,10 +111,11 @@ void describe_maker_public_key_file_v11(Record<MakerPublicKeyFileV11::kSize> fil
   using P = sbl::PublicKeyInfoV11;
   report.sections.push_back(describe_record_v11(field<F::kRecord, F::kRecordSize>(file), F::kRecord,
                                                 "public key information record"));
-  const bool ok = verifies(field<0, P::kKeyPartSize>(file), field<F::kRecord, F::kRecordSize>(file),
-                           field<F::kSignature, F::kSignatureSize>(file));
+  std::string state = self_signature_text(field<0, P::kKeyPartSize>(file), KeySet::kV11,
+                                          field<F::kRecord, F::kRecordSize>(file),
+                                          field<F::kSignature, F::kSignatureSize>(file));
   report.sections.push_back(SectionBuilder("self-signature", F::kSignature, F::kSignatureSize)
-                                .text("signature", 0, F::kSignatureSize, self_signature_text(ok))
+                                .text("signature", 0, F::kSignatureSize, std::move(state))
                                 .done());
 }
 
@@ -154,8 +161,9 @@ void describe_public_key_record_v11(Record<PublicKeyRecordV11::kSize> file, Repo
       signatureLength != R::kSignatureSize) {
     state = "not checked: its length fields are not the record's";
   } else {
-    state = self_signature_text(verifies(key->bytes(), field<R::kKeyData, R::kKeyDataSize>(file),
-                                         field<R::kSignature, R::kSignatureSize>(file)));
+    state = self_signature_text(key->bytes(), KeySet::kV11,
+                                field<R::kKeyData, R::kKeyDataSize>(file),
+                                field<R::kSignature, R::kSignatureSize>(file));
   }
   report.sections.push_back(
       SectionBuilder("self-signature", R::kSignatureLength, R::kSize - R::kSignatureLength)

@@ -8,9 +8,16 @@
 // under an unproven key the code. A code length that is not whole AES blocks is the one fault
 // that fails the decryption alone; the program never makes such an image, so the test signs one
 // itself with the maker's key.
+//
+// A public exponent that the RSA layer refuses (even, or below 3) fails every verification
+// under that key, and the failing line gives the exponent as its reason; no other failure
+// claims it.
 #include <gtest/gtest.h>
+#include <openssl/sha.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -36,6 +43,8 @@ const std::string kSignature = "context signature";
 const std::string kNextStage = "next-stage key is the --key key";
 const std::string kDecrypts = "code decrypts";
 const std::string kBl2 = "BL2 signature with --key";
+const std::string kSelfSignature = "self-signature";  // a key file's field, not a check
+const std::string kRefused = "which is even or below 3, so it proves no private key";
 
 constexpr std::size_t kContextAt = inspect_test::kCodeLength;  // "-STAGE1" images
 
@@ -43,6 +52,16 @@ std::set<std::string> failing(const inspect::Report& report) {
   std::set<std::string> out;
   for (const inspect::Check& c : report.checks) {
     if (!c.passed) out.insert(c.name);
+  }
+  return out;
+}
+
+std::string hex_of(const std::uint8_t* bytes, std::size_t n) {
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", bytes[i]);
+    out += two;
   }
   return out;
 }
@@ -96,17 +115,24 @@ TEST_F(DeviceChecks, EveryCheckPassesForTheMatchingDevice) {
     EXPECT_TRUE(failing(report).empty()) << inspect::render_text(report);
     EXPECT_EQ(inspect::exit_status(std::span(&report, 1)), 0);
   }
-  // The first 16 plain bytes are those of the BL1 that was secured.
+  // The decrypted code is shown only as SHA-1 over all of it, the SHA-1 (OpenSSL's) of the BL1
+  // that was secured; no 16-byte run of it reaches either rendering.
   const auto plain = read_bytes(files_ / "BL1.bin");
-  std::string hex;
-  for (std::size_t i = 0; i < 16; ++i) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", plain[i]);
-    hex += two;
-  }
+  std::uint8_t digest[SHA_DIGEST_LENGTH];
+  SHA1(plain.data(), plain.size(), digest);
+  const std::string expected = "plain code SHA-1 " + hex_of(digest, SHA_DIGEST_LENGTH);
   for (const char* image : {"s21.bin", "s21p.bin"}) {
     const auto report = inspect_test::inspect_with(files_ / image, files_ / "eFuseData_V21.dat");
-    EXPECT_EQ(report.checks.back().detail, "first 16 plain bytes " + hex) << image;
+    EXPECT_EQ(report.checks.back().detail, expected) << image;
+    for (const std::string& out : {inspect::render_text(report), inspect::render_json(report)}) {
+      EXPECT_NE(out.find(expected), std::string::npos) << out;
+      for (std::size_t at = 0; at + 16 <= plain.size(); ++at) {
+        if (out.find(hex_of(plain.data() + at, 16)) != std::string::npos) {
+          ADD_FAILURE() << image << ": plain bytes from offset " << at << " are shown";
+          break;
+        }
+      }
+    }
   }
 }
 
@@ -120,17 +146,30 @@ TEST_F(DeviceChecks, CustomerKeyFileIsNotTrustedByTheMakersDevice) {
 enum class In { kFile, kEFuse, kKey };
 
 // One byte of the inspected file, of the eFuse file or of the customer key file is changed;
-// the eFuse value and the key are those of the file's set.
+// the eFuse value and the key are those of the file's set. With an exponent, the u32 at the
+// offset is set to it instead, and the line namedBy (a check, or the self-signature) must give
+// it as the reason.
 struct Flip {
   const char* what;
   const char* file;
   In in;
   std::size_t offset;
   std::set<std::string> fails;
+  std::optional<std::uint32_t> exponent = {};
+  std::string namedBy = {};
 };
 
 bool of_v11(const std::string& file) {
-  return file == "s11.bin" || file == "b11.bin" || file == "publicKeyInfo.dat";
+  return file == "s11.bin" || file == "b11.bin" || file == "publicKeyInfo.dat" ||
+         file == "alice.spk";
+}
+
+// The detail of the check of that name, or a key file's self-signature state.
+std::string line_of(const inspect::Report& report, const std::string& name) {
+  for (const inspect::Check& c : report.checks) {
+    if (c.name == name) return c.detail;
+  }
+  return inspect_test::text_of(report, name, "signature");
 }
 
 std::vector<Flip> flips() {
@@ -167,6 +206,26 @@ std::vector<Flip> flips() {
       {"v1.1 BL2 image", "b11.bin", In::kFile, 3000, {kBl2}},
       {"v2.1 maker key file tag", "publicKeyInfo_V21.dat", In::kFile, P21::kTag, {kTag}},
       {"v1.1 maker key file tag", "publicKeyInfo.dat", In::kFile, P11::kTag + 19, {kTag}},
+      // Refused public exponents: 1 makes any encoding its own signature; an even one has no
+      // private exponent. (A v1.1 maker key file is known by its exponent 65537 alone.)
+      {"v2.1 record exponent 1", "s21.bin", In::kFile, record21 + P21::kExponent,
+       {kTag, kSignature, kDecrypts}, 1u, kSignature},
+      {"v2.1 record exponent 65536", "s21.bin", In::kFile, record21 + P21::kExponent,
+       {kTag, kSignature, kDecrypts}, 65536u, kSignature},
+      {"v1.1 record exponent 1", "s11.bin", In::kFile, record11 + P11::kExponent,
+       {kTag, kSignature}, 1u, kSignature},
+      {"v1.1 record exponent 4", "s11.bin", In::kFile, record11 + P11::kExponent,
+       {kTag, kSignature}, 4u, kSignature},
+      {"v2.1 BL2 key exponent 1", "b21.bin", In::kKey, P21::kExponent, {kBl2}, 1u, kBl2},
+      {"v2.1 BL2 key exponent 65536", "b21.bin", In::kKey, P21::kExponent, {kBl2}, 65536u, kBl2},
+      {"v1.1 BL2 key exponent 1", "b11.bin", In::kKey, PublicKeyRecordV11::kExponent, {kBl2}, 1u,
+       kBl2},
+      {"v1.1 BL2 key exponent 4", "b11.bin", In::kKey, PublicKeyRecordV11::kExponent, {kBl2}, 4u,
+       kBl2},
+      {"v2.1 key file exponent 1", "publicKeyInfo_V21.dat", In::kFile, P21::kExponent, {kTag}, 1u,
+       kSelfSignature},
+      {"v1.1 key record exponent 2", "alice.spk", In::kFile, PublicKeyRecordV11::kExponent, {}, 2u,
+       kSelfSignature},
   };
 }
 
@@ -177,13 +236,19 @@ TEST_F(DeviceChecks, OneChangedByteFailsExactlyTheChecksThatReadIt) {
     const std::string eFuse = v11 ? "eFuseData.dat" : "eFuseData_V21.dat";
     const std::string key = v11 ? "alice.spk" : "alice_V21.spk";
     const TempDir dir;
-    for (const std::string& name : {std::string(flip.file), eFuse, key}) {
+    for (const std::string& name : std::set<std::string>{flip.file, eFuse, key}) {
       fs::copy_file(files_ / name, dir / name);
     }
     const std::string target = flip.in == In::kFile    ? flip.file
                                : flip.in == In::kEFuse ? eFuse
                                                        : key;
-    e2e::flip_byte(dir / target, flip.offset);
+    if (flip.exponent) {
+      auto bytes = read_bytes(dir / target);
+      e2e::put_le32(bytes, flip.offset, *flip.exponent);
+      write_bytes(dir / target, bytes);
+    } else {
+      e2e::flip_byte(dir / target, flip.offset);
+    }
     const auto before =
         inspect_test::inspect_with(files_ / flip.file, files_ / eFuse, files_ / key);
     const auto after = inspect_test::inspect_with(dir / flip.file, dir / eFuse, dir / key);
@@ -191,6 +256,14 @@ TEST_F(DeviceChecks, OneChangedByteFailsExactlyTheChecksThatReadIt) {
     EXPECT_EQ(names(after), names(before));
     EXPECT_EQ(failing(after), flip.fails) << inspect::render_text(after);
     EXPECT_EQ(inspect::exit_status(std::span(&after, 1)), flip.fails.empty() ? 0 : 1);
+    const std::string text = inspect::render_text(after);
+    if (flip.exponent) {
+      const std::string reason =
+          "has public exponent " + std::to_string(*flip.exponent) + ", " + kRefused;
+      EXPECT_NE(line_of(after, flip.namedBy).find(reason), std::string::npos) << text;
+    } else {
+      EXPECT_EQ(text.find(kRefused), std::string::npos) << text;
+    }
 
     // The library's device check accepts exactly when the tag and the signature lines pass.
     if (flip.file[0] == 's') {
