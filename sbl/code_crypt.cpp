@@ -11,6 +11,7 @@
 #include <new>
 
 #include "crypto/crypto.h"
+#include "sbl/code_crypt_seam.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "sbl/secret.h"
@@ -122,6 +123,9 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
     return QIV_SBL_AES_ENCRYPT_FAILED;
   }
 
+  if (sbl::seam::after_code_encryption != nullptr) {
+    sbl::seam::after_code_encryption(cipher.data(), codeLen);
+  }
   // Prove the ciphertext before it replaces the code: decrypt a copy and compare.
   Scratch trial(codeLen);
   if (!trial.ok()) return QIV_SBL_AES_ENCRYPT_FAILED;

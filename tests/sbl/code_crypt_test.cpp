@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "sbl/code_crypt_seam.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
@@ -123,6 +124,24 @@ TEST(CodeEncryption, CiphertextEqualsOpenSSLAes128CbcAndDecryptsBack) {
     EXPECT_EQ(code.contents(), plain);
     EXPECT_TRUE(code.guards_intact());
   }
+}
+
+// The trial decryption is the only guard against a cipher that encrypts wrongly; the seam plays
+// that cipher by damaging one byte of the fresh ciphertext (first, middle, last). Each time the
+// encryption must refuse and leave the code as it was.
+TEST(CodeEncryption, DamagedCiphertextIsCaughtByTheTrialDecryption) {
+  static std::uint32_t damageAt = 0;
+  sbl::seam::after_code_encryption = [](std::uint8_t* cipher, std::uint32_t) {
+    cipher[damageAt] ^= 0x01;
+  };
+  const Bytes plain = code_of(1024);
+  for (const std::uint32_t at : {0u, 511u, 1023u}) {
+    damageAt = at;
+    Guarded code = guarded_copy(plain);
+    EXPECT_EQ(encrypt(stage1(), code), QIV_SBL_AES_ENCRYPT_FAILED) << at;
+    EXPECT_EQ(code.contents(), plain) << at;
+  }
+  sbl::seam::after_code_encryption = nullptr;
 }
 
 TEST(CodeEncryption, EmptyCodeIsANoOp) {
