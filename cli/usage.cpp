@@ -89,7 +89,7 @@ void print_lines(const std::array<std::string_view, N>& lines) {
 }  // namespace
 
 void print_text(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
+  if (!text.empty()) std::fwrite(text.data(), 1, text.size(), stdout);  // an empty view may be null
 }
 
 void print_banner(std::string_view title) {
