@@ -20,6 +20,7 @@
 #include <new>
 #include <span>
 #include <tuple>
+#include <string_view>
 #include <utility>
 
 namespace {
@@ -98,9 +99,32 @@ class FileDescriptor {
   return true;
 }
 
+constexpr const char* kHelp =
+    "Usage: padfill\n"
+    "Pads u-boot.bin in the current folder, in place, with zero bytes to 0x52000 bytes (its\n"
+    "reserved area). The existing bytes are never rewritten; a missing or larger image is\n"
+    "refused and left as it was. Status 0 on success, 1 after a failure message.\n"
+    "  -h, --help   print this text and do nothing else\n"
+    "  --version    print the version and do nothing else\n";
+constexpr const char* kVersion = "padfill version 2.1\n";
+
+// Asked for its help or version, the tool prints it and touches no file. Any other argument
+// is ignored, as it always has been: build scripts call the tool without arguments.
+[[nodiscard]] bool answered(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "--version") {
+      std::fputs(arg == "--version" ? kVersion : kHelp, stdout);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (answered(argc, argv)) return EXIT_SUCCESS;
   // Under a file-size limit a write must fail with an error we can undo, not kill us with the
   // image half padded.
   std::signal(SIGXFSZ, SIG_IGN);

@@ -200,4 +200,18 @@ TEST(Hdrmark, ShortReadIsReportedAndWritesNothing) {
   EXPECT_EQ(folder.names(), std::vector<std::string>{kInput});
 }
 
+// Help and version, wherever they stand among the arguments, print their text and touch no file.
+TEST(Hdrmark, HelpAndVersionPrintTheirTextAndTouchNothing) {
+  for (const std::string arg : {"-h", "--help", "--version"}) {
+    TempFolder folder;
+    write_bytes(folder / kInput, pattern(100));
+    const ToolRun run = run_tool(TOOL_PATH, folder, {}, {"other", arg});
+    EXPECT_EQ(run.status, 0) << arg;
+    EXPECT_TRUE(run.out.starts_with(arg == "--version" ? "hdrmark version 2.1\n" : "Usage: hdrmark\n"))
+        << arg;
+    EXPECT_EQ(read_bytes(folder / kInput), pattern(100)) << arg;
+    EXPECT_FALSE(fs::exists(folder / kAlba) || fs::exists(folder / kBrio)) << arg;
+  }
+}
+
 }  // namespace

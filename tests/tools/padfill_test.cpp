@@ -144,4 +144,17 @@ TEST(Padfill, IncompleteWriteIsUndoneAndReported) {
   EXPECT_EQ(read_bytes(folder / kImage), pattern(0x40000));
 }
 
+// Help and version, wherever they stand among the arguments, print their text and touch no file.
+TEST(Padfill, HelpAndVersionPrintTheirTextAndTouchNothing) {
+  for (const std::string arg : {"-h", "--help", "--version"}) {
+    TempFolder folder;
+    write_bytes(folder / kImage, pattern(100));
+    const ToolRun run = run_tool(TOOL_PATH, folder, {}, {"other", arg});
+    EXPECT_EQ(run.status, 0) << arg;
+    EXPECT_TRUE(run.out.starts_with(arg == "--version" ? "padfill version 2.1\n" : "Usage: padfill\n"))
+        << arg;
+    EXPECT_EQ(read_bytes(folder / kImage), pattern(100)) << arg;
+  }
+}
+
 }  // namespace
