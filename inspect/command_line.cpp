@@ -112,11 +112,11 @@ int exit_status(std::span<const Report> reports) {
   return std::any_of(reports.begin(), reports.end(), anyFailed) ? 1 : 0;
 }
 
-int run(std::span<const std::string_view> args, std::string& out) {
+int run(std::span<const std::string_view> args, std::string& out, std::string& err) {
   Options options;
   if (const std::string error = parse(args, options); !error.empty()) {
-    out += "sbinspect: " + error + "\n";
-    out += kUsage;
+    err += "sbinspect: " + error + "\n";
+    err += kUsage;
     return kExitUsage;
   }
   if (options.help) {
@@ -134,7 +134,7 @@ int run(std::span<const std::string_view> args, std::string& out) {
                               [&](ByteView bytes) { return device.set_key(bytes); });
   }
   if (!error.empty()) {
-    out += "sbinspect: " + error + "\n";
+    err += "sbinspect: " + error + "\n";
     return kExitUsage;
   }
   std::vector<Report> reports;

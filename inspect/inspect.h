@@ -185,8 +185,10 @@ struct Input {
 
 inline constexpr int kExitUsage = 2;
 
-// The whole command line (without the program name); everything printed goes to `out`.
-// Returns the exit status.
-[[nodiscard]] int run(std::span<const std::string_view> args, std::string& out);
+// The whole command line (without the program name). What was asked for (the reports, or the
+// usage for --help) goes to `out`, meant for standard output: with --json it holds JSON lines
+// only. Usage errors, the usage that follows them and refused device inputs go to `err`, meant
+// for standard error. Returns the exit status.
+[[nodiscard]] int run(std::span<const std::string_view> args, std::string& out, std::string& err);
 
 }  // namespace inspect

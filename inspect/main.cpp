@@ -10,7 +10,9 @@
 int main(int argc, char** argv) {
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   std::string out;
-  const int status = inspect::run(args, out);
+  std::string err;
+  const int status = inspect::run(args, out, err);
   std::fwrite(out.data(), 1, out.size(), stdout);
+  std::fwrite(err.data(), 1, err.size(), stderr);
   return std::fflush(stdout) == 0 ? status : inspect::kExitUsage;
 }

@@ -14,12 +14,13 @@ namespace fs = std::filesystem;
 struct Outcome {
   int status;
   std::string out;
+  std::string err;
 };
 
 Outcome run(const std::vector<std::string>& words) {
   const std::vector<std::string_view> args(words.begin(), words.end());
-  Outcome outcome{0, {}};
-  outcome.status = inspect::run(args, outcome.out);
+  Outcome outcome{0, {}, {}};
+  outcome.status = inspect::run(args, outcome.out, outcome.err);
   return outcome;
 }
 
@@ -40,11 +41,13 @@ TEST(CommandLine, UsageErrorsEndWithTwoAndTheUsage) {
   for (const auto& args : bad) {
     const Outcome o = run(args);
     EXPECT_EQ(o.status, 2) << (args.empty() ? "" : args[0]);
-    EXPECT_TRUE(contains(o.out, "usage: sbinspect")) << o.out;
+    EXPECT_TRUE(contains(o.err, "usage: sbinspect")) << o.err;
+    EXPECT_EQ(o.out, "") << "errors and their usage go to standard error";
   }
   const Outcome help = run({"--help"});
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(contains(help.out, "usage: sbinspect"));
+  EXPECT_EQ(help.err, "");
 }
 
 class CommandLineFiles : public ::testing::Test {
@@ -67,8 +70,12 @@ TEST_F(CommandLineFiles, DeviceInputsThatAreNotWhatTheyShouldBeAreRefused) {
   for (const auto& args : refused) {
     const Outcome o = run(args);
     EXPECT_EQ(o.status, 2) << args[1];
-    EXPECT_TRUE(contains(o.out, "sbinspect: " + args[0] + " " + args[1])) << o.out;
-    EXPECT_FALSE(contains(o.out, "s21.bin:")) << "inspected despite the refusal";
+    EXPECT_TRUE(contains(o.err, "sbinspect: " + args[0] + " " + args[1])) << o.err;
+    EXPECT_EQ(o.out, "") << "inspected despite the refusal, or the error on standard output";
+    // With --json, standard output carries JSON lines only: here none.
+    std::vector<std::string> json = args;
+    json.insert(json.begin(), "--json");
+    EXPECT_EQ(run(json).out, "") << args[1];
   }
 }
 
