@@ -16,6 +16,7 @@ constexpr std::string_view kUsage =
     "                of a secured BL1's next-stage key, and recognises and checks signed BL2\n"
     "                images\n"
     "  --json        one JSON object per file, one per line\n"
+    "  --version     the version line\n"
     "exit status: 0 every check asked for passed, 1 a check failed, 2 a usage error or a file\n"
     "that could not be read\n";
 
@@ -24,6 +25,7 @@ struct Options {
   std::string keyFile;
   bool json = false;
   bool help = false;
+  bool version = false;
   std::vector<std::string> files;
 };
 
@@ -46,6 +48,10 @@ std::string parse(std::span<const std::string_view> args, Options& options) {
     }
     if (arg == "-h" || arg == "--help") {
       options.help = true;
+      continue;
+    }
+    if (arg == "--version") {
+      options.version = true;
       continue;
     }
     std::string* target = nullptr;
@@ -121,6 +127,10 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
   }
   if (options.help) {
     out += kUsage;
+    return 0;
+  }
+  if (options.version) {
+    out += "sbinspect version 2.1\n";
     return 0;
   }
   DeviceInputs device;
