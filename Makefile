@@ -6,18 +6,26 @@ JOBS       ?= $(shell nproc)
 gen = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo Unix Makefiles)")
 CMAKE_ARGS ?=
 
-# Debian packages the build and the tests need (the programs themselves need none of them).
-PACKAGES := cmake ninja-build g++ clang libgtest-dev libssl-dev libbenchmark-dev libclang-rt-14-dev python3 python3-cryptography \
-            python3-cryptography-vectors
+# Debian packages that `make test` needs (the programs themselves need none of them): the
+# compiler and build tools, GoogleTest, OpenSSL and Python's cryptography as independent
+# references, the NIST/RFC vector files, and dpkg-dev for the package test. Fuzzing and
+# benchmarks bring their own (clang with its sanitizer runtime; Google Benchmark).
+PROGRAM_PACKAGES := cmake ninja-build g++
+PACKAGES       := $(PROGRAM_PACKAGES) libgtest-dev libssl-dev python3 python3-cryptography \
+                  python3-cryptography-vectors dpkg-dev
+FUZZ_PACKAGES  := clang libclang-rt-14-dev
+BENCH_PACKAGES := libbenchmark-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+# The project's own builds are Release (-O3, where compilers find the most to warn about) with
+# warnings as errors; a plain `cmake` configure keeps neither.
+OWN_ARGS = -DCMAKE_BUILD_TYPE=Release -DQIV_WERROR=ON
 
-.PHONY: all deps build test asan demo bench fuzz mutate install clean format
+.PHONY: all deps build programs test asan demo bench fuzz mutate package install clean format
 
 all: build
 
 # Idempotent: apt-get runs only when a package is missing.
-deps:
-	@missing=""; for p in $(PACKAGES); do \
+install_missing = missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -26,31 +34,44 @@ deps:
 	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq $$missing >/dev/null; \
 	fi
 
+deps:
+	@$(call install_missing,$(PACKAGES))
+
 build: deps
-	cmake -S . -B $(BUILD) $(call gen,$(BUILD)) $(CMAKE_ARGS) >/dev/null
+	cmake -S . -B $(BUILD) $(call gen,$(BUILD)) $(OWN_ARGS) -DQIV_TESTS=ON $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
+
+# The four programs alone: what the demo runs and what gets installed. A new build folder is
+# configured without the tests (nothing but the compiler is needed); an existing one keeps them.
+programs:
+	@$(call install_missing,$(PROGRAM_PACKAGES))
+	cmake -S . -B $(BUILD) $(call gen,$(BUILD)) $(OWN_ARGS) \
+	  $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DQIV_TESTS=OFF) $(CMAKE_ARGS) >/dev/null
+	cmake --build $(BUILD) -j $(JOBS) --target Tarnwick_V21 sbinspect hdrmark padfill
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 asan: deps
 	cmake -S . -B $(ASAN_BUILD) $(call gen,$(ASAN_BUILD)) -DCMAKE_BUILD_TYPE=Debug -DQIV_SANITIZE=ON \
-	  $(CMAKE_ARGS) >/dev/null
+	  -DQIV_WERROR=ON $(CMAKE_ARGS) >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  QIV_SANITIZED=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
-demo: build
+demo: programs
 	@if [ -x $(BUILD)/cli/Tarnwick_V21 ]; then ./scripts/demo.sh $(BUILD); \
 	 else echo "The signing program is not built yet."; fi
 
 # Opt-in: benchmarks against OpenSSL, written up in docs/PERFORMANCE.md.
 bench: deps
+	@$(call install_missing,$(BENCH_PACKAGES))
 	./scripts/bench.sh
 
 # Opt-in: every libFuzzer harness for FUZZ_SECONDS each (clang, ASan + UBSan).
 FUZZ_SECONDS ?= 60
 fuzz: deps
+	@$(call install_missing,$(FUZZ_PACKAGES))
 	FUZZ_SECONDS=$(FUZZ_SECONDS) ./scripts/fuzz.sh
 
 # Opt-in: plants each fault of scripts/mutations.txt in turn and reports the ones no test
@@ -58,7 +79,11 @@ fuzz: deps
 mutate: deps
 	./scripts/mutate.py
 
-install: build
+# A .deb of the four programs and their man pages, in $(BUILD)/.
+package: programs
+	cd $(BUILD) && cpack -G DEB
+
+install: programs
 	cmake --install $(BUILD)
 
 format:

@@ -74,7 +74,7 @@ std::string parse(std::span<const std::string_view> args, Options& options) {
     if (!target->empty()) return std::string(name) + " given twice";
     *target = std::string(value);
   }
-  if (options.files.empty() && !options.help) return "no file to inspect";
+  if (options.files.empty() && !options.help && !options.version) return "no file to inspect";
   return {};
 }
 

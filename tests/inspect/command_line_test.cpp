@@ -48,7 +48,7 @@ TEST(CommandLine, UsageErrorsEndWithTwoAndTheUsage) {
   EXPECT_EQ(help.status, 0);
   EXPECT_TRUE(contains(help.out, "usage: sbinspect"));
   EXPECT_EQ(help.err, "");
-  const Outcome version = run({"--version", "ignored.bin"});
+  const Outcome version = run({"--version"});
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out, "sbinspect version 2.1\n");
 }
