@@ -29,6 +29,14 @@ TEST(MemCompare, SignIsReversedAtFirstDifferingByte) {
   // The first difference decides, not the later ones.
   const std::array<std::uint8_t, 4> mixed = {0, 9, 9, 9};
   EXPECT_EQ(mem_compare(mixed.data(), a.data(), 4), 1);
+  // A single differing byte decides wherever it sits: first, middle and last of 33 bytes.
+  const Arena base = pattern();
+  for (const std::uint32_t at : {0u, 16u, 32u}) {
+    Arena smaller = base;
+    --smaller[at];
+    EXPECT_EQ(mem_compare(smaller.data(), base.data(), 33), 1) << at;
+    EXPECT_EQ(mem_compare(base.data(), smaller.data(), 33), -1) << at;
+  }
 }
 
 TEST(MemCompare, ZeroLengthIsEqualEvenForDifferentBuffers) {

@@ -188,6 +188,10 @@ std::vector<Flip> flips() {
       {"v2.1 eFuse, first byte", "s21.bin", In::kEFuse, 0, {kTag, kDecrypts}},
       {"v2.1 eFuse, last byte", "s21.bin", In::kEFuse, 19, {kTag, kDecrypts}},
       {"v2.1 customer key", "s21.bin", In::kKey, P21::kModulus + 5, {kNextStage}},
+      // The whole key is compared: its exponent (3 becomes 259) and both ends of its modulus.
+      {"v2.1 customer key exponent", "s21.bin", In::kKey, P21::kExponent + 1, {kNextStage}},
+      {"v2.1 customer key, first byte", "s21.bin", In::kKey, P21::kModulus, {kNextStage}},
+      {"v2.1 customer key, top byte", "s21.bin", In::kKey, P21::kExponentLength - 1, {kNextStage}},
       {"v2.1 build-information time", "s21p.bin", In::kFile, time21, {kSignature}},
       // Outside every signed or tagged byte: nothing a device checks.
       {"v2.1 context tag text", "s21.bin", In::kFile, c + C21::kTag, {}},
@@ -199,6 +203,8 @@ std::vector<Flip> flips() {
       {"v1.1 record tag", "s11.bin", In::kFile, record11 + P11::kTag + 3, {kTag}},
       {"v1.1 eFuse", "s11.bin", In::kEFuse, 5, {kTag}},
       {"v1.1 customer key", "s11.bin", In::kKey, PublicKeyRecordV11::kModulus + 3, {kNextStage}},
+      {"v1.1 customer key exponent", "s11.bin", In::kKey, PublicKeyRecordV11::kExponent + 1,
+       {kNextStage}},
       // Signed BL2 images and maker key files.
       {"v2.1 BL2 image", "b21.bin", In::kFile, 5, {kBl2}},
       {"v2.1 BL2 signature", "b21.bin", In::kFile, inspect_test::kBl2Length + 200, {kBl2}},

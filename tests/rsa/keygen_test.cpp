@@ -8,6 +8,9 @@
 #include <ostream>
 
 #include "crypto/crypto.h"
+#include "crypto/endian.h"
+#include "random/prng_state.h"
+#include "random/random.h"
 #include "rsa/rsa.h"
 #include "tests/rsa/reference.h"
 #include "tests/support/fixed_noise.h"
@@ -105,6 +108,27 @@ INSTANTIATE_TEST_SUITE_P(Shapes, KeyGen,
                            return "Rsa" + std::to_string(shape.param.bits) + "E" +
                                   std::to_string(shape.param.e);
                          });
+
+// Both primes may draw the same top digit; then only their lower digits order them, and the
+// generator must still hand out p > q. The two top-digit draws are planted as the last eight
+// bytes of the generator's pool; everything after them comes from the fixed noise, so about
+// half of these keys draw q above p before the ordering step.
+TEST(KeyGenDraws, PrimesWithTheSameTopDigitAreStillOrderedPAboveQ) {
+  namespace prng = qiv::prng;
+  for (std::uint32_t i = 0; i < 12; ++i) {
+    qiv_test_reset_random();
+    std::uint8_t first = 0;
+    ASSERT_EQ(QIV_SHA1_PRNG_Rand(1, &first), QIV_SUCCESS);  // reseeds and fills the pool
+    const std::uint32_t top = 0xFFFFFF00u | i;
+    qiv::store_le32(prng::sabRandPool.data() + prng::kPoolUsedUp - 8, top);
+    qiv::store_le32(prng::sabRandPool.data() + prng::kPoolUsedUp - 4, top);
+    prng::uIndexRandPool = prng::kPoolUsedUp - 8;
+    const QIV_RSA_PRIVATE_KEY key = generate(128, 3);
+    ASSERT_EQ(key.p[1], top);
+    ASSERT_EQ(key.q[1], top);
+    expect_consistent(key, 128, 3);
+  }
+}
 
 TEST(KeyGenDraws, FixedNoiseGivesTheSameKeyTwice) {
   qiv_test_reset_random();

@@ -140,6 +140,35 @@ TEST_F(CraftedEncoding, MarkerOtherThan01AndAllZeroDbFail) {
   EXPECT_EQ(verify_em(encode(Bytes(kDbLen, 0), h_of(mhash_, {}), 0xBC), mhash_), QIV_ERR_FAIL);
 }
 
+// Every byte the verifier compares decides on its own: one changed byte of H (the mask follows
+// the changed H, so only the final comparison sees it), of the trailer, of the marker, or of
+// the PS byte before the marker is refused.
+TEST_F(CraftedEncoding, EachComparedByteAloneRefusesTheSignature) {
+  const Bytes h = h_of(mhash_, salt_);
+  constexpr std::size_t kMarkerAt = kDbLen - 21;
+  const Bytes db = db_with(kMarkerAt, 0x01, salt_);
+  for (std::size_t i = 0; i < h.size(); ++i) {
+    Bytes changed = h;
+    changed[i] ^= 0x01;
+    EXPECT_EQ(verify_em(encode(db, changed, 0xBC), mhash_), QIV_ERR_FAIL) << "H byte " << i;
+  }
+  const std::uint8_t trailers[] = {0x3C, 0xBD, 0xBE, 0xFC, 0x01};
+  for (const std::uint8_t trailer : trailers) {
+    EXPECT_EQ(verify_em(encode(db, h, trailer), mhash_), QIV_ERR_FAIL) << "trailer " << +trailer;
+  }
+  const std::uint8_t markers[] = {0x00, 0x03, 0x81};
+  for (const std::uint8_t marker : markers) {
+    EXPECT_EQ(verify_em(encode(db_with(kMarkerAt, marker, salt_), h, 0xBC), mhash_), QIV_ERR_FAIL)
+        << "marker " << +marker;
+  }
+  const std::uint8_t ps_bytes[] = {0x01, 0x02};
+  for (const std::uint8_t ps : ps_bytes) {
+    Bytes bad_ps = db;
+    bad_ps[kMarkerAt - 1] = ps;
+    EXPECT_EQ(verify_em(encode(bad_ps, h, 0xBC), mhash_), QIV_ERR_FAIL) << "PS byte " << +ps;
+  }
+}
+
 TEST_F(CraftedEncoding, EmptySaltAndAnySaltLengthVerify) {
   EXPECT_EQ(verify_em(encode(db_with(kDbLen - 1, 0x01, {}), h_of(mhash_, {}), 0xBC), mhash_),
             QIV_SUCCESS);
@@ -229,6 +258,20 @@ TEST(PssVerifyGuard, HostileModulusOrSizeFailsBeforeAnyArithmetic) {
   }
   EXPECT_EQ(QIV_RSA_PSS_Verify(32, nullptr, big.data(), 1, &e, 20, mhash.data()), QIV_ERR_FAIL);
   EXPECT_EQ(QIV_RSA_PSS_Verify(32, good.n, big.data(), 1, &e, 20, nullptr), QIV_ERR_FAIL);
+
+  // At k = 5, DB would be 20 - 21 bytes long. A signature whose EM ends in the trailer passes
+  // that check, so only the size bound keeps it from the DB arithmetic.
+  BN_CTX* ctx = BN_CTX_new();
+  const qiv::test::Bn n5 = qiv::test::to_bn(big.data(), 5), bn_e = qiv::test::to_bn(&e, 1);
+  qiv::test::Bn em(BN_new());
+  Digits s(5, 0);
+  for (s[0] = 2; s[0] < 100000; ++s[0]) {
+    BN_mod_exp(em.get(), qiv::test::to_bn(s.data(), 5).get(), bn_e.get(), n5.get(), ctx);
+    if (BN_mod_word(em.get(), 256) == 0xBC) break;
+  }
+  BN_CTX_free(ctx);
+  ASSERT_LT(s[0], 100000u);
+  EXPECT_EQ(QIV_RSA_PSS_Verify(5, big.data(), s.data(), 1, &e, 20, mhash.data()), QIV_ERR_FAIL);
 }
 
 TEST(PssVerifyGuard, SmallestAcceptedSizeSignsAndVerifies) {

@@ -240,21 +240,32 @@ TEST(ContextCheck, EmptyImageSignsAndChecks) {
   }
 }
 
-TEST(ContextCheck, ChangedImageOrNextStageKeyFailsAndClearsTheSignature) {
+// One changed byte (first, middle or last) of anything the check trusts is refused, and what
+// was rejected is cleared: the signature when it fails, the record when its tag fails.
+TEST(ContextCheck, ChangedSignedOrTaggedByteFailsAndClearsWhatWasRejected) {
   for (const Generation* g : kGenerations) {
     SCOPED_TRACE(g->name);
     const Guarded original = generated(*g);
-    Bytes image = kImage;
-    image[1234] ^= 0x80;
-    Guarded ctx = original;
-    EXPECT_EQ(check(*g, ctx, image), QIV_SBL_CTX_CHK_BAD_SIGNATURE);
-    EXPECT_TRUE(all_equal(std::span(ctx.data() + g->signature, g->signatureSize), 0));
-
-    for (std::uint32_t at : {0u, 100u, g->keyPartSize - 1}) {
-      Guarded changed = original;
-      changed.data()[at] ^= 0x01;
-      EXPECT_EQ(check(*g, changed), QIV_SBL_CTX_CHK_BAD_SIGNATURE) << at;
-      EXPECT_TRUE(all_equal(std::span(changed.data() + g->signature, g->signatureSize), 0));
+    const struct {
+      const char* what;
+      std::uint32_t start, size;
+      bool inImage, inRecord;
+    } regions[] = {{"image", 0, size32(kImage), true, false},
+                   {"next-stage key", 0, g->keyPartSize, false, false},
+                   {"signature", g->signature, g->signatureSize, false, false},
+                   {"record", g->publicKeyInfo, g->recordSize, false, true}};
+    for (const auto& r : regions) {
+      for (const std::uint32_t at : {0u, r.size / 2, r.size - 1}) {
+        SCOPED_TRACE(testing::Message() << r.what << " byte " << at);
+        Guarded ctx = original;
+        Bytes image = kImage;
+        (r.inImage ? image.data() : ctx.data() + r.start)[at] ^= 0x01;
+        EXPECT_EQ(check(*g, ctx, image),
+                  r.inRecord ? QIV_SBL_PKI_TAG_MISMATCH : QIV_SBL_CTX_CHK_BAD_SIGNATURE);
+        const auto cleared = r.inRecord ? std::span(ctx.data() + g->publicKeyInfo, g->recordSize)
+                                        : std::span(ctx.data() + g->signature, g->signatureSize);
+        EXPECT_TRUE(all_equal(cleared, 0));
+      }
     }
   }
 }
@@ -284,8 +295,11 @@ TEST(ContextCheck, BadEFuseLengthOrSignatureLengthIsRejectedUntouched) {
     std::uint32_t eFuseLen;
     std::uint32_t signatureLengthField;  // v2.1 only; 0 = leave as generated
   };
-  for (const Case c : {Case{&kV21, 16, 0}, Case{&kV21, 0, 0}, Case{&kV21, 20, 128},
-                       Case{&kV21, 20, 0xFFFFFFFFu}, Case{&kV11, 20, 0}, Case{&kV11, 15, 0}}) {
+  // The length field (256 = 00 01 00 00) changed in each of its four bytes in turn.
+  for (const Case c :
+       {Case{&kV21, 16, 0}, Case{&kV21, 0, 0}, Case{&kV21, 20, 128}, Case{&kV21, 20, 0xFFFFFFFFu},
+        Case{&kV21, 20, 0x101}, Case{&kV21, 20, 0x300}, Case{&kV21, 20, 0x10100},
+        Case{&kV21, 20, 0x1000100}, Case{&kV11, 20, 0}, Case{&kV11, 15, 0}}) {
     SCOPED_TRACE(testing::Message()
                  << c.g->name << " " << c.eFuseLen << " " << c.signatureLengthField);
     Guarded ctx = generated(*c.g);

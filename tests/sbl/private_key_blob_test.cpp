@@ -188,6 +188,34 @@ TEST(PrivateKeyBlob, StructuralFaultsCopyNothingIntoTheKeyRecord) {
       std::all_of(tbytes, tbytes + sizeof truncated, [](std::uint8_t b) { return b == 0; }));
 }
 
+// Each component may fill its field in the key record exactly (QIV_RSA_MAX_DIGITS for n, e, d;
+// QIV_RSA_MAX_HALF_DIGITS for the others) and is then copied; one digit more and nothing is
+// copied. Most such keys are unusable anyway, so the record shows which side the parser took.
+TEST(PrivateKeyBlob, EachComponentMayFillItsFieldButNotOneDigitMore) {
+  for (std::size_t i = 0; i < 8; ++i) {
+    const std::uint32_t capacity = i < 3 ? QIV_RSA_MAX_DIGITS : QIV_RSA_MAX_HALF_DIGITS;
+    for (const std::uint32_t digits : {capacity, capacity + 1}) {
+      QIV_RSA_PRIVATE_KEY key{};
+      const bool ok = sbl::load_private_key_blob(
+          crt_with(i, component(Digits(digits, 0x80000001u))), sbl::KeyForm::kCrt, key);
+      const std::uint32_t counts[] = {key.n_count, key.e_count,  key.d_count,  key.p_count,
+                                      key.q_count, key.dP_count, key.dQ_count, key.qInv_count};
+      EXPECT_EQ(counts[i], digits == capacity ? digits : 0u) << "component " << i;
+      EXPECT_EQ(ok, i == 1 && digits == capacity) << "component " << i;  // only e may be long
+    }
+  }
+}
+
+// p = q passes every size and top-bit test but has no CRT coefficient. The loader must refuse
+// it itself: the signature's own check would fail later, but only after signing with it.
+TEST(PrivateKeyBlob, CrtPrimesMustBeStrictlyOrdered) {
+  const TestKey& k = key2048();
+  QIV_RSA_PRIVATE_KEY key{};
+  EXPECT_TRUE(sbl::load_private_key_blob(k.crt_blob(), sbl::KeyForm::kCrt, key));
+  QIV_RSA_PRIVATE_KEY same{};
+  EXPECT_FALSE(sbl::load_private_key_blob(crt_with(4, component(k.p)), sbl::KeyForm::kCrt, same));
+}
+
 TEST(PrivateKeyBlob, NullArgumentsAreRejected) {
   const Bytes blob = key1024().plain_blob();
   const auto len = static_cast<std::uint32_t>(blob.size());

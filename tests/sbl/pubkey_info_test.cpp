@@ -6,6 +6,7 @@
 
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
+#include "sbl/secret.h"
 #include "tests/sbl/guarded.h"
 #include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
@@ -228,6 +229,41 @@ TEST(PublicKeyInfoValidation, EveryChangedRecordByteFails) {
       record[i] ^= 0x01;
       ASSERT_EQ(g->validate(m.eFuse.data(), g->eFuseSize, record.data()), QIV_SBL_PKI_TAG_MISMATCH)
           << i;
+    }
+  }
+}
+
+// The tag comparison on its own: a change to any single byte, the first and the last
+// included, makes the tags unequal. (Through validation a changed tag byte also changes the
+// integrity key, so there every byte differs and a skipped position would go unseen.)
+TEST(PublicKeyInfoValidation, TagComparisonSeesADifferenceAtEveryPosition) {
+  const auto tag = ref::hmac_sha1(Bytes(20, 7), Bytes(3, 1));
+  const auto n = static_cast<std::uint32_t>(tag.size());
+  EXPECT_TRUE(sbl::equal_in_constant_time(tag.data(), tag.data(), n));
+  for (std::uint32_t i = 0; i < n; ++i) {
+    for (const std::uint8_t bit : {std::uint8_t{0x01}, std::uint8_t{0x80}}) {
+      auto other = tag;
+      other[i] ^= bit;
+      EXPECT_FALSE(sbl::equal_in_constant_time(tag.data(), other.data(), n)) << i;
+      EXPECT_FALSE(sbl::equal_in_constant_time(other.data(), tag.data(), n)) << i;
+    }
+  }
+}
+
+// *eFuseLen is a capacity on entry and the value's length on return, whatever the capacity.
+TEST(PublicKeyInfoGeneration, EFuseLengthIsReportedWhateverTheCapacity) {
+  for (const Generation* g : kGenerations) {
+    SCOPED_TRACE(g->name);
+    const TestKey& k = g->key(0);
+    for (const std::uint32_t capacity : {g->eFuseSize, g->eFuseSize + 1, 0xFFFFFFFFu}) {
+      Guarded record(g->recordSize), eFuse(g->eFuseSize);
+      std::uint32_t eFuseLen = capacity;
+      ASSERT_EQ(g->generate(nullptr, 0, k.n.data(), k.digits, &k.exponent, 1, eFuse.data(),
+                            &eFuseLen, record.data()),
+                0);
+      EXPECT_EQ(eFuseLen, g->eFuseSize) << capacity;
+      EXPECT_TRUE(eFuse.guards_intact() && record.guards_intact());
+      EXPECT_EQ(g->validate(eFuse.data(), g->eFuseSize, record.data()), 0);
     }
   }
 }

@@ -1,9 +1,12 @@
 // Signature wrappers against OpenSSL's RSASSA-PSS: our signatures verify there, OpenSSL's
 // verify here, and every rejection destroys what it rejected.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
 
+#include "rsa/rsa.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
@@ -28,6 +31,31 @@ std::uint32_t size32(const Bytes& b) {
 bool all_zero(std::span<const std::uint8_t> s) {
   return std::all_of(s.begin(), s.end(), [](std::uint8_t b) { return b == 0; });
 }
+
+// Bytes that end where an inaccessible page begins: a read past them faults in every build,
+// not only under the sanitizer.
+class AtPageEnd {
+ public:
+  explicit AtPageEnd(const Bytes& contents)
+      : page_(static_cast<std::size_t>(::sysconf(_SC_PAGESIZE))),
+        base_(static_cast<std::uint8_t*>(::mmap(nullptr, 2 * page_, PROT_READ | PROT_WRITE,
+                                                MAP_PRIVATE | MAP_ANONYMOUS, -1, 0))),
+        size_(contents.size()) {
+    EXPECT_NE(base_, MAP_FAILED);
+    EXPECT_EQ(::mprotect(base_ + page_, page_, PROT_NONE), 0);
+    std::copy(contents.begin(), contents.end(), data());
+  }
+  AtPageEnd(const AtPageEnd&) = delete;
+  AtPageEnd& operator=(const AtPageEnd&) = delete;
+  ~AtPageEnd() { ::munmap(base_, 2 * page_); }
+  std::uint8_t* data() { return base_ + page_ - size_; }
+  std::span<const std::uint8_t> span() { return {data(), size_}; }
+
+ private:
+  std::size_t page_;
+  std::uint8_t* base_;
+  std::size_t size_;
+};
 
 // Key parts laid out by hand (not by our record generator): v2.1 with length fields, v1.1 as
 // modulus then exponent.
@@ -143,6 +171,17 @@ TEST(SignatureWrappers, FlippedSignatureBitFailsAndClearsSignatureAndDigest) {
             QIV_SBL_VERIFY_FAILED);
   EXPECT_TRUE(all_zero(sig));
   EXPECT_TRUE(all_zero(digest));
+
+  // A refused exponent (e = 1 makes any encoding its own signature) clears both as well.
+  Bytes again = sign2(QIV_SBL_FORM_PLAIN, k.plain_blob(), kMessage);
+  digest.assign(hash.begin(), hash.end());
+  Bytes e1 = part;
+  e1[PublicKeyInfoV11::kExponent] = 1;
+  e1[PublicKeyInfoV11::kExponent + 2] = 0;
+  EXPECT_EQ(Verify_PSS_RSASignature(e1.data(), 132, digest.data(), 20, again.data(), 128),
+            QIV_SBL_VERIFY_BAD_KEY);
+  EXPECT_TRUE(all_zero(again));
+  EXPECT_TRUE(all_zero(digest));
 }
 
 TEST(SignatureWrappers, UnknownSignatureLengthsAreRejectedUntouched) {
@@ -199,6 +238,7 @@ TEST(SignatureWrappers, MalformedRecordsFailVerification) {
   const Bytes validSig = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
   struct Case {
     std::uint32_t offset, value;
+    std::int32_t rc = QIV_SBL_VERIFY_FAILED;
   };
   for (const Case c :
        {Case{PublicKeyInfoV21::kModulusLength, 0},
@@ -208,17 +248,43 @@ TEST(SignatureWrappers, MalformedRecordsFailVerification) {
         Case{PublicKeyInfoV21::kModulusLength, 0xFFFFFFFCu},
         Case{PublicKeyInfoV21::kExponentLength, 0}, Case{PublicKeyInfoV21::kExponentLength, 8},
         Case{PublicKeyInfoV21::kExponentLength, 0x80000004u},
-        Case{PublicKeyInfoV21::kModulus + 252, 0}}) {
+        Case{PublicKeyInfoV21::kModulus + 252, 0},
+        Case{PublicKeyInfoV21::kExponent, 1, QIV_SBL_VERIFY_BAD_KEY},
+        Case{PublicKeyInfoV21::kExponent, 4, QIV_SBL_VERIFY_BAD_KEY}}) {
     SCOPED_TRACE(testing::Message() << c.offset << "=" << c.value);
-    Bytes part = good;  // exactly 268 bytes: the sanitizer sees any read beyond
+    Bytes part = good;
     const Bytes v = le_bytes({c.value});
     std::copy(v.begin(), v.end(), part.begin() + c.offset);
-    Bytes sig = validSig;
-    EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+    // Key part and signature each end at an inaccessible page: a k read from the record that
+    // escaped its bound would read past them.
+    AtPageEnd key(part), sig(validSig);
+    EXPECT_EQ(Verify_PSS_RSASignature2(key.data(), 268, kMessage.data(), size32(kMessage),
                                        sig.data(), 256),
-              QIV_SBL_VERIFY_FAILED);
-    EXPECT_TRUE(all_zero(sig));
+              c.rc);
+    EXPECT_TRUE(all_zero(sig.span()));
   }
+}
+
+// The smallest record modulus the verifier reads, 6 digits, verifies through the record's
+// length field (the largest, 64, is every 2048-bit key's); one digit less is refused.
+TEST(SignatureWrappers, SixDigitRecordModulusIsTheSmallestVerified) {
+  const TestKey& k = test_key(192, 3);
+  const auto digest = ref::sha1(kMessage);
+  std::uint32_t digits = 0;
+  Digits s(6);
+  ASSERT_EQ(QIV_RSA_PSS_Sign(&digits, s.data(), 6, k.n.data(), k.d.data(), 20, digest.data(), 2),
+            0);
+  Bytes sig = le_bytes(s);
+  sig.resize(256, 0);
+  Bytes part = key_part_v21(k);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                     sig.data(), 256),
+            0);
+  const Bytes five = le_bytes({20});
+  std::copy(five.begin(), five.end(), part.begin() + PublicKeyInfoV21::kModulusLength);
+  EXPECT_EQ(Verify_PSS_RSASignature2(part.data(), 268, kMessage.data(), size32(kMessage),
+                                     sig.data(), 256),
+            QIV_SBL_VERIFY_FAILED);
 }
 
 // With the length fields in range, a v2.1-layout record of a 1024-bit key verifies the first
