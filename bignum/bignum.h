@@ -18,6 +18,13 @@
 
 #include <cstdint>
 
+// The capacities of the fixed temporaries, by operation. Callers bound their sizes by these.
+inline constexpr std::uint32_t QIV_BN_MAX_DIVIDEND_DIGITS = 131;  // qiv_bn_Div: na
+inline constexpr std::uint32_t QIV_BN_MAX_MODULUS_DIGITS = 66;    // modular products, powers
+inline constexpr std::uint32_t QIV_BN_MAX_INVERSE_DIGITS = 64;    // qiv_bn_Euclid
+// A modular product is reduced as a dividend of 2n digits.
+static_assert(2 * QIV_BN_MAX_MODULUS_DIGITS <= QIV_BN_MAX_DIVIDEND_DIGITS + 1);
+
 // ---------------------------------------------------------------------------------------------
 // Octet strings are big-endian, most significant byte first (PKCS #1 I2OSP / OS2IP).
 

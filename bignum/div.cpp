@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr std::uint32_t kWorkDigits = 132;               // dividend plus one extension digit
-constexpr std::uint32_t kMaxDividend = kWorkDigits - 1;  // so na <= 131
+constexpr std::uint32_t kMaxDividend = QIV_BN_MAX_DIVIDEND_DIGITS;
+constexpr std::uint32_t kWorkDigits = kMaxDividend + 1;  // dividend plus one extension digit
 
 std::uint32_t leading_zero_bits(std::uint32_t x) {
   std::uint32_t s = 0;

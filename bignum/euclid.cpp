@@ -20,8 +20,8 @@ namespace {
 
 using qiv::bn::lo;
 
-constexpr std::uint32_t kMaxDigits = 64;
-constexpr std::uint32_t kRecordDigits = kMaxDigits + 2;
+constexpr std::uint32_t kMaxInverse = QIV_BN_MAX_INVERSE_DIGITS;
+constexpr std::uint32_t kRecordDigits = kMaxInverse + 2;
 constexpr std::uint32_t kQuotientDigits = 66;
 constexpr std::uint32_t kProductDigits = 130;  // (n+1)-digit cofactor times n-digit quotient
 // After a one-digit estimate this many single subtractions finish the quotient in most steps;
@@ -197,7 +197,7 @@ std::int32_t qiv_bn_Euclid(std::uint32_t* dst, const std::uint32_t* a, const std
                            std::uint32_t n) {
   // Arguments outside the contract (sizes beyond the records, m with a zero top digit, a >= m)
   // are refused before anything is read into the records; dst is cleared.
-  if (n == 0 || n > kMaxDigits || m[n - 1] == 0 || qiv_bn_cmp(a, n, m, n) >= 0) {
+  if (n == 0 || n > kMaxInverse || m[n - 1] == 0 || qiv_bn_cmp(a, n, m, n) >= 0) {
     if (dst != nullptr) {
       for (std::uint32_t i = 0; i < n; ++i) dst[i] = 0;
     }

@@ -10,8 +10,8 @@
 
 namespace {
 
-constexpr std::uint32_t kProductDigits = 132;              // 2n-digit product
-constexpr std::uint32_t kMaxModulus = kProductDigits / 2;  // so n <= 66
+constexpr std::uint32_t kMaxModulus = QIV_BN_MAX_MODULUS_DIGITS;
+constexpr std::uint32_t kProductDigits = 2 * kMaxModulus;  // 2n-digit product
 
 bool normalised(const std::uint32_t* m, std::uint32_t n) {
   return n != 0 && (m[n - 1] & 0x80000000u) != 0;

@@ -8,11 +8,7 @@
 #include <span>
 #include <string_view>
 
-// Signed stage-2 image: the image, then the RSA-PSS signature over it; no header, no padding.
-struct SignedStage2Image {
-  static constexpr std::uint32_t kSignatureSizeV21 = 256;
-  static constexpr std::uint32_t kSignatureSizeV11 = 128;
-};
+#include "format/format.h"
 
 using SecureStage1Fn = std::int32_t (*)(std::uint8_t* image, std::uint32_t length);
 using SignStage2Fn = std::int32_t (*)(const char* keyFile, std::uint8_t* image,

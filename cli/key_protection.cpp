@@ -8,7 +8,7 @@
 #include <span>
 
 #include "crypto/crypto.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ class SecretBytes {
   SecretBytes(const SecretBytes&) = delete;
   SecretBytes& operator=(const SecretBytes&) = delete;
   ~SecretBytes() {
-    if (bytes_) sbl::secure_wipe(bytes_.get(), n_);
+    if (bytes_) qiv::wipe(bytes_.get(), n_);
   }
   [[nodiscard]] std::uint8_t* data() { return bytes_.get(); }
 
@@ -77,7 +77,7 @@ class SecretBytes {
 
 std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer, std::uint32_t length) {
   if (!protectable(buffer, length)) return QIV_KEYPROT_CIPHER_FAILED;
-  sbl::Wiped<ProtectionCipher> cipher;
+  qiv::Wiped<ProtectionCipher> cipher;
   if (const std::int32_t rc = start(*cipher, mode, Direction::kEncrypt); rc != 0) return rc;
 
   // The ciphertext goes aside first so that a failure leaves the plaintext intact. The final
@@ -97,7 +97,7 @@ std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer, std:
 
 std::int32_t do_PrivateKey_Decrypt(std::int32_t mode, std::uint8_t* buffer, std::uint32_t length) {
   if (!protectable(buffer, length)) return QIV_KEYPROT_CIPHER_FAILED;
-  sbl::Wiped<ProtectionCipher> cipher;
+  qiv::Wiped<ProtectionCipher> cipher;
   if (const std::int32_t rc = start(*cipher, mode, Direction::kDecrypt); rc != 0) return rc;
 
   // Decryption works in place: the update decrypts all but the last block and holds that one

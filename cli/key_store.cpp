@@ -4,15 +4,15 @@
 #include <span>
 
 #include "cli/files.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/working_buffers.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 namespace {
 
 void drop_private_key() {
-  sbl::secure_wipe(privateKey.data(), privateKey.size());
+  qiv::wipe(privateKey.data(), privateKey.size());
   privateKeyLen = 0;
 }
 
@@ -65,7 +65,7 @@ std::int32_t load_sb10_private_record(const char* path) {
                             static_cast<std::uint32_t>(sb10_privkey_file.size()));
   privateKeyLen = rc == 0 ? sb10_signing_blob(sb10_privkey_file, privateKey) : 0;
   if (privateKeyLen == 0) {
-    sbl::secure_wipe(sb10_privkey_file.data(), sb10_privkey_file.size());
+    qiv::wipe(sb10_privkey_file.data(), sb10_privkey_file.size());
     drop_private_key();
     return kKeyFileRejected;
   }

@@ -18,17 +18,17 @@
 #include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/key_file_names.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/key_store.h"
 #include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
-#include "random/noise_internal.h"
+#include "random/random.h"
 #include "rsa/rsa.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 #include "sbl/sbl.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -107,7 +107,7 @@ void add_private_key(OutputSet& outputs, const char* path, std::int32_t mode,
 // before any randomness is drawn, so nothing is generated or written, and the refusal follows
 // the dispatcher's generating line as the command's only line.
 bool refuse_without_random_device() {
-  if (qiv::noise::random_device_gives_bytes(qiv::noise::random_device_path)) return false;
+  if (qiv_RandomDeviceGivesBytes()) return false;
   print_text(kNeedsRandomDevice);
   return true;
 }
@@ -194,7 +194,7 @@ std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
-  sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb20_pair(*key); rc != 0) return fail(rc);
 
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
@@ -279,7 +279,7 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
       sign_plain(std::span(sb10_pubkey_file).subspan(R::kKeyData, R::kKeyDataSize),
                  record + R::kSignature, R::kSignatureSize);
   if (rc != 0) return fail(rc);
-  sbl::store_le32(record + R::kSignatureLength, R::kSignatureSize);
+  qiv::store_le32(record + R::kSignatureLength, R::kSignatureSize);
 
   const auto blob = std::span(privateKey).first(privateKeyLen);
   if (!fill_sb10_private_record(sb10_privkey_file, blob)) return fail(kKeyFileRejected);
@@ -298,7 +298,7 @@ std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
-  sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb10_pair(*key); rc != 0) return fail(rc);
   return names ? write_sb10_customer_files(*names) : write_sb10_maker_files();
 }

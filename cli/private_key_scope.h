@@ -2,7 +2,7 @@
 #pragma once
 
 #include "cli/working_buffers.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 // Wipes the buffers that hold private keys (privateKey with privateKeyLen, sb10_privkey_file)
 // when the command that created it returns, on every path. Process exit wipes them as well
@@ -13,8 +13,8 @@ class PrivateKeyScope {
   PrivateKeyScope(const PrivateKeyScope&) = delete;
   PrivateKeyScope& operator=(const PrivateKeyScope&) = delete;
   ~PrivateKeyScope() {
-    sbl::secure_wipe(privateKey.data(), privateKey.size());
-    sbl::secure_wipe(&privateKeyLen, sizeof privateKeyLen);
-    sbl::secure_wipe(sb10_privkey_file.data(), sb10_privkey_file.size());
+    qiv::wipe(privateKey.data(), privateKey.size());
+    qiv::wipe(&privateKeyLen, sizeof privateKeyLen);
+    qiv::wipe(sb10_privkey_file.data(), sb10_privkey_file.size());
   }
 };

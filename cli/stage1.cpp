@@ -16,12 +16,12 @@
 #include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/key_file_names.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "cli/key_store.h"
 #include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 #include "sbl/sbl.h"
 
 namespace {
@@ -66,7 +66,7 @@ std::int32_t load_sb20_stage2_key() {
   std::uint8_t* file = publicKey.data();
   const std::int32_t rc =
       Verify_PSS_RSASignature2(file, publicKeyLen, file + F::kRecord, F::kRecordSize,
-                               file + F::kSignature, sbl::load_le32(file + F::kSignatureLength));
+                               file + F::kSignature, qiv::load_le32(file + F::kSignatureLength));
   return rc == 0 ? 0 : fail_with(kPoppFailed, rc);
 }
 
@@ -133,8 +133,8 @@ std::int32_t load_sb10_stage2_key() {
   std::uint8_t* record = sb10_pubkey_file.data();
   const std::int32_t rc =
       Verify_PSS_RSASignature2(publicKey.data(), publicKeyLen, record + R::kKeyData,
-                               sbl::load_le32(record + R::kKeyDataLength), record + R::kSignature,
-                               sbl::load_le32(record + R::kSignatureLength));
+                               qiv::load_le32(record + R::kKeyDataLength), record + R::kSignature,
+                               qiv::load_le32(record + R::kSignatureLength));
   return rc == 0 ? 0 : fail_with(kPoppFailed, rc);
 }
 

@@ -1,7 +1,7 @@
 #include "cli/working_buffers.h"
 
-#include "random/prng_state.h"
-#include "sbl/secret.h"
+#include "random/random.h"
+#include "crypto/wipe.h"
 
 std::array<std::uint8_t, kPublicKeyBufferSize> publicKey{};
 std::uint32_t publicKeyLen = 0;
@@ -20,19 +20,7 @@ namespace {
 
 template <typename T>
 void wipe(T& object) {
-  sbl::secure_wipe(&object, sizeof object);
-}
-
-// The generator keeps the pool bytes it has served until its next refill, which hashes them:
-// after a key pair these are the integrity key (the eFuse value XOR the record's tag) and the
-// self-signature's salt. At exit nothing draws from it again, so its state is zeroed and set
-// back to where a process starts (reseed due, pool used up).
-void forget_random_state() {
-  using namespace qiv::prng;
-  wipe(sabSecretState);
-  wipe(sabRandPool);
-  suCount = kInitialCount;
-  uIndexRandPool = kPoolUsedUp;
+  qiv::wipe(&object, sizeof object);
 }
 
 // Static objects are destroyed on exit() as on a return from main. The buffers themselves are
@@ -43,7 +31,8 @@ struct WipeAtExit {
   WipeAtExit& operator=(const WipeAtExit&) = delete;
   ~WipeAtExit() {
     wipe_working_buffers();
-    forget_random_state();
+    // The generator's pool still holds the last integrity key and salt it served.
+    qiv_SHA1_PRNG_Forget();
   }
 } wipeAtExit;
 

@@ -7,12 +7,13 @@
 #include <array>
 #include <cstdint>
 
+#include "format/format.h"
 #include "sbl/layout.h"
 
 inline constexpr std::uint32_t kPublicKeyBufferSize = 1024;
 inline constexpr std::uint32_t kPrivateKeyBufferSize = 2048;
-inline constexpr std::uint32_t kSb10PublicKeyRecordSize = 308;
-inline constexpr std::uint32_t kSb10PrivateKeyRecordSize = 640;
+inline constexpr std::uint32_t kSb10PublicKeyRecordSize = PublicKeyRecordV11::kSize;
+inline constexpr std::uint32_t kSb10PrivateKeyRecordSize = PrivateKeyRecordV11::kSize;
 
 // A public key or public key file being built or verified; its length in publicKeyLen.
 extern std::array<std::uint8_t, kPublicKeyBufferSize> publicKey;

@@ -31,4 +31,13 @@ constexpr void store_le32(std::uint8_t* p, std::uint32_t v) {
   p[3] = static_cast<std::uint8_t>(v >> 24);
 }
 
+// count 32-bit words from their stored form (4 bytes each, least significant word first): how
+// every big number and signature lies in a record or file.
+constexpr void load_digits(std::uint32_t* dst, const std::uint8_t* src, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count; ++i) dst[i] = load_le32(src + 4 * i);
+}
+constexpr void store_digits(std::uint8_t* dst, const std::uint32_t* src, std::uint32_t count) {
+  for (std::uint32_t i = 0; i < count; ++i) store_le32(dst + 4 * i, src[i]);
+}
+
 }  // namespace qiv

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace qiv {
 
@@ -21,6 +22,29 @@ template <typename T>
 void wipe_object(T& obj) {
   wipe(&obj, sizeof obj);
 }
+
+// A value-initialised (all-zero) T that is wiped on every path out of its scope: keys, their
+// schedules, HMAC states, private key records. T is a plain record or array, trivially
+// copyable, so wiping its bytes ends its contents.
+template <typename T>
+class Wiped {
+  static_assert(std::is_trivially_copyable_v<T>);
+
+ public:
+  Wiped() = default;
+  Wiped(const Wiped&) = delete;
+  Wiped& operator=(const Wiped&) = delete;
+  ~Wiped() { wipe(&value_, sizeof value_); }
+
+  T& operator*() { return value_; }
+  const T& operator*() const { return value_; }
+  T* operator->() { return &value_; }
+  const T* operator->() const { return &value_; }
+  T* get() { return &value_; }
+
+ private:
+  T value_{};
+};
 
 // A local array for secret material that is zeroed on every path out of its scope.
 template <typename T, std::size_t N>

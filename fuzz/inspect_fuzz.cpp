@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "fuzz/fuzz_support.h"
 #include "inspect/inspect.h"
 

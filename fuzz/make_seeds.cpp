@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "bignum/bignum.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
 #include "sbl/sbl.h"

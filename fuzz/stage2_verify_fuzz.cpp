@@ -31,7 +31,7 @@
 #include <array>
 
 #include "cli/commands.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/reference.h"

@@ -13,10 +13,10 @@
 #include <string>
 #include <utility>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "crypto/crypto.h"
 #include "inspect/inspect.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 
 namespace inspect::detail {
 
@@ -41,7 +41,7 @@ template <std::size_t N>
 template <std::uint32_t Offset, std::size_t N>
 [[nodiscard]] std::uint32_t field32(Record<N> record) {
   static_assert(Offset + kWordSize <= N, "field outside its record");
-  return sbl::load_le32(record.data() + Offset);
+  return qiv::load_le32(record.data() + Offset);
 }
 
 template <std::uint32_t Offset, std::uint32_t Size, std::size_t N>

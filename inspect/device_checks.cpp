@@ -6,7 +6,7 @@
 // that fails verification), so every check works on copies and the file's bytes stay as read.
 #include <algorithm>
 
-#include "cli/image_jobs.h"
+#include "format/format.h"
 #include "inspect/describe.h"
 #include "rsa/rsa.h"
 #include "sbl/sbl.h"
@@ -59,7 +59,7 @@ Check check_context_signature(ByteView file, const Stage1Layout& layout) {
   const SetLayout& l = layout_of(layout.set);
   const ByteView context = file.subspan(static_cast<std::size_t>(layout.contextOffset));
   if (layout.set == KeySet::kV21) {
-    const std::uint32_t length = sbl::load_le32(context.data() + C21::kSignatureLength);
+    const std::uint32_t length = qiv::load_le32(context.data() + C21::kSignatureLength);
     if (length != C21::kSignatureSize) {
       return failed(kName, "signature length field holds " + std::to_string(length) +
                                "; a device checks only " + std::to_string(C21::kSignatureSize));
@@ -137,7 +137,7 @@ std::optional<std::string> exponent_refusal(ByteView keyPart, KeySet set) {
       set == KeySet::kV21 ? sbl::PublicKeyInfoV21::kExponent : sbl::PublicKeyInfoV11::kExponent;
   const auto digit = record_at<sbl::kDigitSize>(keyPart, at);
   if (!digit) return std::nullopt;
-  const std::uint32_t exponent = sbl::load_le32(digit->data());
+  const std::uint32_t exponent = qiv::load_le32(digit->data());
   if (QIV_RSA_PublicExponentOk(1, &exponent)) return std::nullopt;
   return "has public exponent " + std::to_string(exponent) +
          ", which is even or below 3, so it proves no private key";

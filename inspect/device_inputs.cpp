@@ -7,45 +7,25 @@ namespace inspect {
 
 namespace {
 
-using detail::field;
-using detail::field32;
-using detail::record_at;
-
+// The key parts as the signing program takes them, through the same checks (format/format.h).
 std::optional<StageKey> key_v21(ByteView file) {
   using F = SignedPublicKeyFileV21;
-  using P = sbl::PublicKeyInfoV21;
-  const auto record = record_at<F::kSize>(file, 0);
-  if (file.size() != F::kSize || !record) return std::nullopt;
-  if (field32<P::kModulusLength>(*record) != P::kModulusSize ||
-      field32<P::kExponentLength>(*record) != P::kExponentSize) {
-    return std::nullopt;
-  }
+  if (file.size() != F::kSize || !sb20_key_part_ok(file)) return std::nullopt;
   StageKey key;
   key.set = KeySet::kV21;
-  const auto part = field<F::kRecord, F::kKeyPartSize>(*record);
-  std::copy(part.begin(), part.end(), key.keyPart.begin());
+  std::copy_n(file.begin(), F::kKeyPartSize, key.keyPart.begin());
   key.keyPartSize = F::kKeyPartSize;
   return key;
 }
 
-// The v1.1 key as the signing program builds it from a record for its stage-1 context: the
-// modulus bytes, then the exponent's bytes (as many as its length field says, the rest zero).
+// v1.1: the modulus bytes, then the exponent's bytes (as many as its length field says, the
+// rest zero), as the program builds the key for its stage-1 context.
 std::optional<StageKey> key_v11(ByteView file) {
   using R = PublicKeyRecordV11;
-  const auto record = record_at<R::kSize>(file, 0);
-  if (file.size() != R::kSize || !record) return std::nullopt;
-  const std::uint32_t modulusLength = field32<R::kModulusLength>(*record);
-  const std::uint32_t exponentLength = field32<R::kExponentLength>(*record);
-  if (modulusLength != R::kModulusSize || exponentLength == 0 ||
-      exponentLength > R::kExponentSize) {
-    return std::nullopt;
-  }
+  if (file.size() != R::kSize) return std::nullopt;
   StageKey key;
   key.set = KeySet::kV11;
-  const auto modulus = field<R::kModulus, R::kModulusSize>(*record);
-  const auto exponent = field<R::kExponent, R::kExponentSize>(*record);
-  auto out = std::copy(modulus.begin(), modulus.end(), key.keyPart.begin());
-  std::copy_n(exponent.begin(), exponentLength, out);
+  if (sb10_verification_key(file.first<R::kSize>(), key.keyPart) == 0) return std::nullopt;
   key.keyPartSize = sbl::PublicKeyInfoV11::kKeyPartSize;
   return key;
 }

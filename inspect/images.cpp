@@ -7,8 +7,7 @@
 // zero words and text right before the context.
 #include <algorithm>
 
-#include "cli/build_info.h"
-#include "cli/image_jobs.h"
+#include "format/format.h"
 #include "inspect/describe.h"
 
 namespace inspect::detail {
@@ -53,7 +52,7 @@ std::string service_table_state(ByteView table) {
   if (all_bytes_are(table, 0)) return "empty";
   const std::size_t slots = table.size() / sbl::kServiceSlotSize;
   for (std::size_t slot = 0; slot < slots; ++slot) {
-    if (sbl::load_le32(table.data() + slot * sbl::kServiceSlotSize) != slot) {
+    if (qiv::load_le32(table.data() + slot * sbl::kServiceSlotSize) != slot) {
       return "slot " + std::to_string(slot) + " does not hold its slot number";
     }
   }

@@ -6,7 +6,7 @@
 // whose content is random to an observer (eFuse values, encrypted private keys) are known by
 // their size alone, and come after. Last, with --key, anything long enough is taken as a
 // signed BL2 whose signature is then reported as failing.
-#include "cli/image_jobs.h"
+#include "format/format.h"
 #include "inspect/describe.h"
 
 namespace inspect {

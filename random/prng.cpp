@@ -10,6 +10,7 @@
 
 #include "crypto/crypto.h"
 #include "crypto/wipe.h"
+#include "random/noise_internal.h"
 #include "random/prng_state.h"
 #include "random/random.h"
 
@@ -112,4 +113,16 @@ std::int32_t QIV_SHA1_PRNG_AddSeed(const void* seed, std::uint32_t n) {
   // The pool is left alone: bytes computed before the seed was added are still served first.
   reseed();
   return QIV_SUCCESS;
+}
+
+void qiv_SHA1_PRNG_Forget() {
+  using namespace qiv::prng;
+  qiv::wipe(sabSecretState.data(), sabSecretState.size());
+  qiv::wipe(sabRandPool.data(), sabRandPool.size());
+  suCount = kInitialCount;
+  uIndexRandPool = kPoolUsedUp;
+}
+
+bool qiv_RandomDeviceGivesBytes() {
+  return qiv::noise::random_device_gives_bytes(qiv::noise::random_device_path);
 }

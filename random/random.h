@@ -29,3 +29,14 @@ std::int32_t QIV_SHA1_PRNG_Rand(std::uint32_t n, void* out);
 // XORs the seed into the secret state (wrapping after 40 bytes) and reseeds. Pool bytes not yet
 // served are still served first. 0, or QIV_ERR_NULL_PTR when n > 0 and seed is null.
 std::int32_t QIV_SHA1_PRNG_AddSeed(const void* seed, std::uint32_t n);
+
+// Zeroes the generator's secret state and pool and sets it back to where a process starts
+// (reseed due, pool used up). The pool keeps the bytes it served until the next refill, the
+// last integrity key and salt among them: the program calls this when it ends.
+void qiv_SHA1_PRNG_Forget();
+
+// True when the kernel random device opens as the gatherer opens it (read-only, non-blocking),
+// is a character device and gives a byte without waiting. Of the noise sources it is the only
+// one that someone who knows the machine and the moment cannot reconstruct: the key-pair
+// commands refuse to make keys without it.
+[[nodiscard]] bool qiv_RandomDeviceGivesBytes();

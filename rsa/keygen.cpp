@@ -18,23 +18,25 @@ constexpr uint32_t kTopBit = 0x80000000u;
 // digits for the modulus (the inverse and the PSS buffers hold no more).
 constexpr uint32_t kMinBits = 128;
 constexpr uint32_t kMaxBits = 2048;
-constexpr uint32_t kMaxDigits = kMaxBits / 32;
-constexpr uint32_t kMaxHalf = kMaxDigits / 2;
+constexpr uint32_t kMaxKeyDigits = kMaxBits / 32;
+constexpr uint32_t kMaxKeyHalf = kMaxKeyDigits / 2;
+static_assert(kMaxKeyDigits <= QIV_BN_MAX_INVERSE_DIGITS && kMaxKeyDigits <= QIV_RSA_MAX_VERIFY_DIGITS);
+static_assert(kMaxKeyHalf <= QIV_RSA_MAX_HALF_DIGITS);
 
 // Everything that reveals the key before it is handed over.
 struct KeyGenWork {
   qiv::SecretArray<uint32_t, 2> top;  // top digits of p and q
-  qiv::SecretArray<uint32_t, kMaxHalf> p;
-  qiv::SecretArray<uint32_t, kMaxHalf> q;
-  qiv::SecretArray<uint32_t, kMaxHalf> p1;  // p - 1
-  qiv::SecretArray<uint32_t, kMaxHalf> q1;  // q - 1
-  qiv::SecretArray<uint32_t, kMaxDigits> phi;
-  qiv::SecretArray<uint32_t, kMaxDigits> e;  // the public exponent widened to k digits
-  qiv::SecretArray<uint32_t, kMaxDigits> d;
-  qiv::SecretArray<uint32_t, kMaxDigits> t;
-  qiv::SecretArray<uint32_t, kMaxHalf> dP;
-  qiv::SecretArray<uint32_t, kMaxHalf> dQ;
-  qiv::SecretArray<uint32_t, kMaxHalf> qInv;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> p;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> q;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> p1;  // p - 1
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> q1;  // q - 1
+  qiv::SecretArray<uint32_t, kMaxKeyDigits> phi;
+  qiv::SecretArray<uint32_t, kMaxKeyDigits> e;  // the public exponent widened to k digits
+  qiv::SecretArray<uint32_t, kMaxKeyDigits> d;
+  qiv::SecretArray<uint32_t, kMaxKeyDigits> t;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> dP;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> dQ;
+  qiv::SecretArray<uint32_t, kMaxKeyHalf> qInv;
 };
 
 bool is_one(const uint32_t* a, uint32_t n) {

@@ -20,8 +20,7 @@ inline constexpr std::uint32_t kHashLen = 20;         // SHA-1 digest: H and the
 inline constexpr std::uint8_t kSaltMarker = 0x01;     // ends PS, starts the salt
 inline constexpr std::uint8_t kTrailer = 0xBC;        // last byte of every EM
 inline constexpr std::uint8_t kFirstBitClear = 0x7F;  // EM[0] &= this
-inline constexpr std::uint32_t kMaxDigits = 64;       // largest verified modulus: 2048 bits
-inline constexpr std::uint32_t kMaxEmLen = 4 * kMaxDigits;
+inline constexpr std::uint32_t kMaxEmLen = 4 * QIV_RSA_MAX_VERIFY_DIGITS;
 
 // Where the parts of EM sit for a k-digit modulus. DB ends where H begins.
 struct EmLayout {

@@ -10,13 +10,12 @@ namespace {
 
 using namespace qiv::pss;
 
-constexpr std::uint32_t kMinDigits = 6;  // DB must hold at least the marker: 4k > 21
 constexpr std::uint32_t kTopBit = 0x80000000u;
 
 // The modulus comes from files anybody can write. The arithmetic below needs a normalised
 // modulus (a zero top digit would divide by zero in the reduction) and the buffers bound k.
 bool acceptable_modulus(std::uint32_t k, const std::uint32_t* modulus) {
-  if (k < kMinDigits || k > kMaxDigits) return false;
+  if (k < QIV_RSA_MIN_VERIFY_DIGITS || k > QIV_RSA_MAX_VERIFY_DIGITS) return false;
   return (modulus[k - 1] & kTopBit) != 0;
 }
 
@@ -52,7 +51,7 @@ std::int32_t QIV_RSA_PSS_Verify(std::uint32_t k, const std::uint32_t* modulus,
 
   // A signature not below the modulus is not rejected as such: the exponentiation reduces
   // it, and the encoding check decides.
-  std::array<std::uint32_t, kMaxDigits> s{};
+  std::array<std::uint32_t, QIV_RSA_MAX_VERIFY_DIGITS> s{};
   qiv_bn_Binary(s.data(), signature, modulus, k, exponent, eDigits);
   std::array<std::uint8_t, kMaxEmLen> em{};
   BN2OS(em.data(), s.data(), k);

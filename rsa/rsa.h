@@ -10,9 +10,19 @@
 
 #include <cstdint>
 
+#include "bignum/bignum.h"
+
 // Digit capacities of the key record: a modulus of up to 66 digits, primes of up to 34.
-inline constexpr std::uint32_t QIV_RSA_MAX_DIGITS = 66;
-inline constexpr std::uint32_t QIV_RSA_MAX_HALF_DIGITS = 34;
+inline constexpr std::uint32_t QIV_RSA_MAX_DIGITS = 66;       // n, e, d fields of the record
+inline constexpr std::uint32_t QIV_RSA_MAX_HALF_DIGITS = 34;  // p, q and the CRT values
+// Moduli that PSS verification accepts: the 2048-bit encoding is the largest the system makes;
+// below 6 digits DB cannot hold the 0x01 marker beside the digest (4k > 21).
+inline constexpr std::uint32_t QIV_RSA_MIN_VERIFY_DIGITS = 6;
+inline constexpr std::uint32_t QIV_RSA_MAX_VERIFY_DIGITS = 64;
+static_assert(QIV_RSA_MAX_DIGITS <= QIV_BN_MAX_MODULUS_DIGITS);
+static_assert(QIV_RSA_MAX_VERIFY_DIGITS <= QIV_RSA_MAX_DIGITS);
+static_assert(2 * QIV_RSA_MAX_HALF_DIGITS >= QIV_RSA_MAX_DIGITS);
+static_assert(4 * QIV_RSA_MIN_VERIFY_DIGITS > 21);
 
 // The RSA private key record. Each number is followed by its digit count. After key generation
 // for k = bits/32 digits: n and d have k digits; p, q, dP, dQ and qInv have k/2; e keeps the

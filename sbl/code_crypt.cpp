@@ -14,7 +14,7 @@
 #include "sbl/code_crypt_seam.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ class Scratch {
   Scratch(const Scratch&) = delete;
   Scratch& operator=(const Scratch&) = delete;
   ~Scratch() {
-    if (bytes_) sbl::secure_wipe(bytes_.get(), size_);
+    if (bytes_) qiv::wipe(bytes_.get(), size_);
   }
   [[nodiscard]] bool ok() const { return bytes_ != nullptr; }
   std::uint8_t* data() { return bytes_.get(); }
@@ -99,14 +99,14 @@ std::int32_t Make_AES_Param(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
 
 std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
                           const std::uint8_t* context, std::uint8_t* code, std::uint32_t codeLen) {
-  sbl::Wiped<AesKey> key;
+  qiv::Wiped<AesKey> key;
   Iv iv{};
   if (const std::int32_t rc = derive(eFuse, eFuseLen, context, *key, iv); rc != 0) return rc;
   if (code == nullptr) return QIV_SBL_AES_ENCRYPT_FAILED;
 
   Scratch cipher(codeLen);
   if (!cipher.ok()) return QIV_SBL_AES_ENCRYPT_FAILED;
-  sbl::Wiped<QIV_AES_CTX> aes;
+  qiv::Wiped<QIV_AES_CTX> aes;
   if (set_up(aes.get(), *key, iv) != 0 || QIV_AES_CBC_EncInit(aes.get()) != 0) {
     return QIV_SBL_AES_SETUP_FAILED;
   }
@@ -139,13 +139,13 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
 
 std::int32_t Decrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
                           const std::uint8_t* context, std::uint8_t* code, std::uint32_t codeLen) {
-  sbl::Wiped<AesKey> key;
+  qiv::Wiped<AesKey> key;
   Iv iv{};
   if (const std::int32_t rc = derive(eFuse, eFuseLen, context, *key, iv); rc != 0) return rc;
   // Decryption works in place: refuse what cannot succeed before a byte is changed.
   if (code == nullptr || codeLen % QIV_AES_BLOCK_LEN != 0) return QIV_SBL_AES_DECRYPT_FAILED;
 
-  sbl::Wiped<QIV_AES_CTX> aes;
+  qiv::Wiped<QIV_AES_CTX> aes;
   if (set_up(aes.get(), *key, iv) != 0) return QIV_SBL_AES_SETUP_FAILED;
   if (!decrypt_in_place(aes.get(), code, codeLen)) return QIV_SBL_AES_DECRYPT_FAILED;
   return 0;

@@ -8,7 +8,7 @@
 
 #include "crypto/crypto.h"
 #include "sbl/layout.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 #include "sbl/sbl.h"
 
 namespace {
@@ -104,13 +104,13 @@ std::int32_t signed_digest(const DigestCodes& codes, const ContextFormat& f,
 void write_trailer(const ContextFormat& f, std::uint8_t* context) {
   mem_set(context + f.trailer, sbl::kContextFillerByte, f.size - f.trailer);
   mem_copy(context + f.tag, f.tagText->data(), sbl::kContextTagSize);
-  sbl::store_le32(context + f.zero, 0);
+  qiv::store_le32(context + f.zero, 0);
 }
 
 void save_slot_numbers(std::uint8_t* table, std::uint32_t slots) {
   if (table == nullptr) return;
   for (std::uint32_t slot = 0; slot < slots; ++slot) {
-    sbl::store_le32(table + slot * sbl::kServiceSlotSize, slot);
+    qiv::store_le32(table + slot * sbl::kServiceSlotSize, slot);
   }
 }
 
@@ -129,7 +129,7 @@ std::int32_t generate(const ContextFormat& f, const std::uint8_t* blob, std::uin
     return rc;
   }
   if (f.hasSignatureLength) {
-    sbl::store_le32(context + sbl::ContextV21::kSignatureLength, f.signatureSize);
+    qiv::store_le32(context + sbl::ContextV21::kSignatureLength, f.signatureSize);
   }
   // Sign into a local first: a blob for another key size would give a signature that does not
   // fit (v1.1) or a context no check accepts (v2.1), so only the exact size is taken.
@@ -150,7 +150,7 @@ std::int32_t check(const ContextFormat& f, const std::uint8_t* eFuse, std::uint3
     return QIV_SBL_CTX_CHK_BAD_PARAM;
   }
   if (f.hasSignatureLength &&
-      sbl::load_le32(context + sbl::ContextV21::kSignatureLength) != f.signatureSize) {
+      qiv::load_le32(context + sbl::ContextV21::kSignatureLength) != f.signatureSize) {
     return QIV_SBL_CTX_CHK_BAD_PARAM;
   }
   save_slot_numbers(context + f.serviceTable, f.serviceSlots);

@@ -6,7 +6,7 @@
 
 #include "bignum/bignum.h"
 #include "sbl/layout.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 
 namespace sbl {
 namespace {
@@ -43,7 +43,7 @@ bool load_components(std::span<const std::uint8_t> blob, const std::array<Field,
   std::size_t pos = 0;
   for (std::size_t i = 0; i < N; ++i) {
     if (blob.size() - pos < kLen) return false;
-    const std::uint32_t len = load_le32(blob.data() + pos);
+    const std::uint32_t len = qiv::load_le32(blob.data() + pos);
     pos += kLen;
     if (len % kDigitSize != 0 || len / kDigitSize > fields[i].capacity) return false;
     if (blob.size() - pos < len) return false;
@@ -54,7 +54,7 @@ bool load_components(std::span<const std::uint8_t> blob, const std::array<Field,
   for (std::size_t i = 0; i < N; ++i) {
     pos += kLen;
     const std::uint32_t digits = lengths[i] / kDigitSize;
-    load_digits(fields[i].digits, blob.data() + pos, digits);
+    qiv::load_digits(fields[i].digits, blob.data() + pos, digits);
     *fields[i].count = digits;
     pos += lengths[i];
   }

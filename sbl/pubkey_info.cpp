@@ -12,8 +12,9 @@
 #include "crypto/crypto.h"
 #include "random/random.h"
 #include "sbl/layout.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 #include "sbl/sbl.h"
+#include "crypto/wipe.h"
 #include "sbl/secret.h"
 
 namespace {
@@ -65,7 +66,7 @@ constexpr HmacCodes kValidateCodes{QIV_SBL_PKI_VAL_HMAC_SETINFO, QIV_SBL_PKI_VAL
 // tag = HMAC-SHA1(key, record's key part). The HMAC state is key-equivalent and is wiped.
 std::int32_t tag_key_part(const HmacCodes& codes, const RecordFormat& f, const std::uint8_t* key,
                           const std::uint8_t* record, Tag& tag) {
-  sbl::Wiped<QIV_SHA1_HMAC_CTX> ctx;
+  qiv::Wiped<QIV_SHA1_HMAC_CTX> ctx;
   if (QIV_SHA1_HMAC_SetInfo(ctx.get(), key, f.keySize) != 0) return codes.setInfo;
   if (QIV_SHA1_HMAC_Init(ctx.get()) != 0) return codes.init;
   if (QIV_SHA1_HMAC_Update(ctx.get(), record, f.keyPartSize) != 0) return codes.update;
@@ -96,12 +97,12 @@ void write_key_part(const RecordFormat& f, const std::uint32_t* modulus,
                     std::uint32_t modulusDigits, const std::uint32_t* exponent,
                     std::uint8_t* record) {
   mem_set(record, 0, f.size);
-  sbl::store_digits(record + f.modulus, modulus, modulusDigits);
-  sbl::store_digits(record + f.exponent, exponent, 1);
+  qiv::store_digits(record + f.modulus, modulus, modulusDigits);
+  qiv::store_digits(record + f.exponent, exponent, 1);
   if (f.hasLengthFields) {
-    sbl::store_le32(record + sbl::PublicKeyInfoV21::kModulusLength,
+    qiv::store_le32(record + sbl::PublicKeyInfoV21::kModulusLength,
                     modulusDigits * sbl::kDigitSize);
-    sbl::store_le32(record + sbl::PublicKeyInfoV21::kExponentLength, sbl::kDigitSize);
+    qiv::store_le32(record + sbl::PublicKeyInfoV21::kExponentLength, sbl::kDigitSize);
   }
 }
 
@@ -116,7 +117,7 @@ std::int32_t generate(const RecordFormat& f, const std::uint8_t* givenKey,
   }
   write_key_part(f, modulus, modulusDigits, exponent, record);
 
-  sbl::Wiped<IntegrityKey> key;
+  qiv::Wiped<IntegrityKey> key;
   if (givenKey != nullptr) {
     mem_copy(key->data(), givenKey, f.keySize);
   } else if (QIV_SHA1_PRNG_Rand(f.keySize, key->data()) != 0) {
@@ -135,7 +136,7 @@ std::int32_t generate(const RecordFormat& f, const std::uint8_t* givenKey,
 std::int32_t validate(const RecordFormat& f, const std::uint8_t* eFuse, std::uint32_t eFuseLen,
                       std::uint8_t* record) {
   if (eFuse == nullptr || record == nullptr || eFuseLen != f.keySize) return QIV_SBL_PKI_BAD_PARAM;
-  sbl::Wiped<IntegrityKey> key;
+  qiv::Wiped<IntegrityKey> key;
   mem_xor(key->data(), record + f.tag, eFuse, f.keySize);
   Tag tag{};
   if (const std::int32_t rc = tag_key_part(kValidateCodes, f, key->data(), record, tag); rc != 0) {

@@ -6,10 +6,10 @@
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
 #include "sbl/layout.h"
-#include "sbl/le.h"
+#include "crypto/endian.h"
 #include "sbl/private_key_blob.h"
 #include "sbl/sbl.h"
-#include "sbl/secret.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -17,9 +17,9 @@ using sbl::kDigitSize;
 using Digest = std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN>;
 
 constexpr std::uint32_t kSaltLength = 20;
-constexpr std::uint32_t kMaxDigits = sbl::PrivateKeyBlob::kMaxModulusDigits;  // 64
-// Record-supplied modulus sizes the verifier accepts (its encoding needs a non-empty DB).
-constexpr std::uint32_t kMinVerifyDigits = 6;
+constexpr std::uint32_t kMaxDigits = QIV_RSA_MAX_VERIFY_DIGITS;
+static_assert(sbl::PrivateKeyBlob::kMaxModulusDigits == kMaxDigits &&
+              sbl::PublicKeyInfoV21::kMaxModulusDigits == kMaxDigits);
 // The plain-form blob carries n and d only; its keys are the v1.1 set's, whose exponent is fixed.
 constexpr std::uint32_t kPlainFormExponent = 65537;
 
@@ -67,12 +67,12 @@ std::int32_t pss_verify(const std::uint8_t* publicKey, const PublicKeyLayout& la
                         const std::uint8_t* digest, std::uint32_t digestLen,
                         const std::uint8_t* signature) {
   std::uint32_t exponent = 0;
-  sbl::load_digits(&exponent, publicKey + layout.exponent, 1);
+  qiv::load_digits(&exponent, publicKey + layout.exponent, 1);
   if (!QIV_RSA_PublicExponentOk(1, &exponent)) return QIV_SBL_VERIFY_BAD_KEY;
   std::array<std::uint32_t, kMaxDigits> modulus{};
   std::array<std::uint32_t, kMaxDigits> sig{};
-  sbl::load_digits(modulus.data(), publicKey + layout.modulus, layout.digits);
-  sbl::load_digits(sig.data(), signature, layout.digits);
+  qiv::load_digits(modulus.data(), publicKey + layout.modulus, layout.digits);
+  qiv::load_digits(sig.data(), signature, layout.digits);
   return QIV_RSA_PSS_Verify(layout.digits, modulus.data(), sig.data(), 1, &exponent, digestLen,
                             digest) == 0
              ? 0
@@ -83,10 +83,10 @@ std::int32_t pss_verify(const std::uint8_t* publicKey, const PublicKeyLayout& la
 // length fields, so both are bounded to the 268-byte key part before use.
 bool layout_from_record(const std::uint8_t* publicKey, PublicKeyLayout& layout) {
   using R = sbl::PublicKeyInfoV21;
-  const std::uint32_t modulusLength = sbl::load_le32(publicKey + R::kModulusLength);
-  const std::uint32_t exponentLength = sbl::load_le32(publicKey + R::kExponentLength);
+  const std::uint32_t modulusLength = qiv::load_le32(publicKey + R::kModulusLength);
+  const std::uint32_t exponentLength = qiv::load_le32(publicKey + R::kExponentLength);
   const std::uint32_t k = modulusLength / kDigitSize;
-  if (modulusLength % kDigitSize != 0 || k < kMinVerifyDigits || k > R::kMaxModulusDigits ||
+  if (modulusLength % kDigitSize != 0 || k < QIV_RSA_MIN_VERIFY_DIGITS || k > R::kMaxModulusDigits ||
       exponentLength != R::kExponentSize) {
     return false;
   }
@@ -104,7 +104,7 @@ std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* bl
     return QIV_SBL_SIGN_FAILED;
   }
   const sbl::KeyForm keyForm = form == QIV_SBL_FORM_CRT ? sbl::KeyForm::kCrt : sbl::KeyForm::kPlain;
-  sbl::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (!sbl::load_private_key_blob(std::span(blob, blobLen), keyForm, *key)) {
     return QIV_SBL_SIGN_FAILED;
   }
@@ -123,10 +123,10 @@ std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* bl
   const std::uint32_t exponentDigits = key->e_count != 0 ? key->e_count : 1;
   if (QIV_RSA_PSS_Verify(k, key->n, result.data(), exponentDigits, exponent, digestLen, digest) !=
       0) {
-    sbl::secure_wipe(result.data(), sizeof result);
+    qiv::wipe(result.data(), sizeof result);
     return QIV_SBL_SIGN_FAILED;
   }
-  sbl::store_digits(signature, result.data(), k);
+  qiv::store_digits(signature, result.data(), k);
   *signatureLen = k * kDigitSize;
   return 0;
 }

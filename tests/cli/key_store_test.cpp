@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/working_buffers.h"
 #include "tests/cli/child_process.h"

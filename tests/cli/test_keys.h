@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "rsa/rsa.h"
 
 inline QIV_RSA_PRIVATE_KEY synthetic_key(sbl::KeyForm form) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "sbl/layout.h"
 #include "tests/inspect/made_files.h"
 

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "cli/build_info.h"
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "cli/key_protection.h"
 #include "sbl/sbl.h"
 #include "tests/inspect/made_files.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_files.h"
+#include "format/format.h"
 #include "tests/inspect/made_files.h"
 
 namespace {

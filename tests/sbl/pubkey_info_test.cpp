@@ -6,6 +6,7 @@
 
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
+#include "crypto/wipe.h"
 #include "sbl/secret.h"
 #include "tests/sbl/guarded.h"
 #include "tests/sbl/openssl_reference.h"

@@ -1,5 +1,7 @@
-// Layouts of the key files, and the pure operations that lay them out and check them. Reading
-// them from disk into the working buffers: key_store.h.
+// Every on-disk layout of the tool chain above the device's own records, and the pure operations
+// that lay them out and check them: the key files, the build-information block and the signed
+// stage-2 image. Both programs read them from here: Tarnwick_V21 writes and reads the files
+// (cli/key_store.h moves them between disk and its working buffers), sbinspect describes them.
 //
 // All integers are u32 little-endian. Big numbers (modulus, exponents, primes, signatures) are
 // stored as their digit arrays, least significant byte first (sbl/layout.h). The records that
@@ -173,3 +175,40 @@ void fill_sb10_public_record(
 // leaving blob zero, when the record fails sb10_private_record_ok or blob is too small.
 [[nodiscard]] std::uint32_t sb10_signing_blob(
     std::span<const std::uint8_t, PrivateKeyRecordV11::kSize> record, std::span<std::uint8_t> blob);
+
+// ---------------------------------------------------------------------------------------------
+// Build-information block: what the "-P" variant of the v2.1 stage-1 command places, in clear,
+// between the encrypted code and the context, where the context's signature covers it.
+// 48 bytes; integers little-endian.
+struct BuildInfoBlock {
+  static constexpr std::uint32_t kZeroWord0 = 0;  // u32 0
+  static constexpr std::uint32_t kCreationTime =
+      4;                                          // u32: seconds since the Unix epoch, low 32 bits
+  static constexpr std::uint32_t kZeroWord1 = 8;  // u32 0
+  static constexpr std::uint32_t kText = 12;      // kTextValue, then zeros to the end
+  static constexpr std::uint32_t kTextSize = 36;
+  static constexpr std::uint32_t kSize = 48;
+  static constexpr std::string_view kTextValue = "Orvalle Tessik Stage2Key";
+};
+static_assert(BuildInfoBlock::kText + BuildInfoBlock::kTextSize == BuildInfoBlock::kSize);
+static_assert(BuildInfoBlock::kTextValue.size() < BuildInfoBlock::kTextSize);
+
+// Overwrites the 48 bytes at `block` with the block of the given creation time: the whole block
+// is a function of it.
+void fill_build_info(std::uint8_t* block, std::uint32_t creationTime);
+
+// ---------------------------------------------------------------------------------------------
+// Signed stage-2 image: the image, then the RSA-PSS signature over it; no header, no padding.
+struct SignedStage2Image {
+  static constexpr std::uint32_t kSignatureSizeV21 = 256;
+  static constexpr std::uint32_t kSignatureSizeV11 = 128;
+};
+
+// The signatures in these files are the device's: one modulus long.
+static_assert(SignedPublicKeyFileV21::kSignatureSize == sbl::ContextV21::kSignatureSize &&
+              SignedStage2Image::kSignatureSizeV21 == sbl::ContextV21::kSignatureSize &&
+              sbl::ContextV21::kSignatureSize == sbl::PublicKeyInfoV21::kModulusSize);
+static_assert(MakerPublicKeyFileV11::kSignatureSize == sbl::ContextV11::kSignatureSize &&
+              PublicKeyRecordV11::kSignatureSize == sbl::ContextV11::kSignatureSize &&
+              SignedStage2Image::kSignatureSizeV11 == sbl::ContextV11::kSignatureSize &&
+              sbl::ContextV11::kSignatureSize == sbl::PublicKeyInfoV11::kModulusSize);

@@ -1,14 +1,14 @@
-#include "cli/key_files.h"
+#include "format/format.h"
 
 #include <algorithm>
 #include <array>
 
-#include "sbl/le.h"
+#include "crypto/endian.h"
 
 namespace {
 
-using sbl::load_le32;
-using sbl::store_le32;
+using qiv::load_le32;
+using qiv::store_le32;
 using Blob = sbl::PrivateKeyBlob;
 constexpr std::uint32_t kLengthField = Blob::kLengthFieldSize;
 
@@ -96,8 +96,8 @@ std::uint32_t put_private_key_blob(sbl::KeyForm form, const QIV_RSA_PRIVATE_KEY&
   }
   std::uint8_t* at = out.data();
   for (std::uint32_t i = 0; i < components.size; ++i) {
-    store_le32(at, sizes[i]);
-    sbl::store_digits(at + kLengthField, components.items[i].digits, components.items[i].count);
+    qiv::store_le32(at, sizes[i]);
+    qiv::store_digits(at + kLengthField, components.items[i].digits, components.items[i].count);
     at += kLengthField + sizes[i];
   }
   return full_blob_size(form);
@@ -108,7 +108,7 @@ bool is_full_size_blob(sbl::KeyForm form, std::span<const std::uint8_t> blob) {
   std::size_t offset = 0;
   for (const std::uint32_t size : full_sizes(form)) {
     if (blob.size() - offset < kLengthField) return false;
-    if (load_le32(blob.data() + offset) != size) return false;
+    if (qiv::load_le32(blob.data() + offset) != size) return false;
     offset += kLengthField;
     if (blob.size() - offset < size) return false;
     offset += size;
@@ -125,20 +125,20 @@ void fill_sb20_signed_public_key_file(
   using F = SignedPublicKeyFileV21;
   zero(file);
   copy_bytes(record, file.data() + F::kRecord);
-  store_le32(file.data() + F::kSignatureLength, F::kSignatureSize);
+  qiv::store_le32(file.data() + F::kSignatureLength, F::kSignatureSize);
 }
 
 bool sb20_key_part_ok(std::span<const std::uint8_t> file) {
   using R = sbl::PublicKeyInfoV21;
   return file.size() >= R::kKeyPartSize &&
-         load_le32(file.data() + R::kModulusLength) == R::kModulusSize &&
-         load_le32(file.data() + R::kExponentLength) == R::kExponentSize;
+         qiv::load_le32(file.data() + R::kModulusLength) == R::kModulusSize &&
+         qiv::load_le32(file.data() + R::kExponentLength) == R::kExponentSize;
 }
 
 bool sb20_signed_public_key_file_ok(std::span<const std::uint8_t> file) {
   using F = SignedPublicKeyFileV21;
   return file.size() >= F::kSize && sb20_key_part_ok(file) &&
-         load_le32(file.data() + F::kSignatureLength) == F::kSignatureSize;
+         qiv::load_le32(file.data() + F::kSignatureLength) == F::kSignatureSize;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -151,22 +151,22 @@ void fill_sb10_public_record(
   using K = sbl::PublicKeyInfoV11;
   std::uint8_t* r = record.data();
   zero(record);
-  store_le32(r + R::kHeaderSize, R::kHeaderSizeValue);
+  qiv::store_le32(r + R::kHeaderSize, R::kHeaderSizeValue);
   std::copy(R::kHeaderTextValue.begin(), R::kHeaderTextValue.end(), r + R::kHeaderText);
-  store_le32(r + R::kKeyDataLength, R::kKeyDataSize);
-  store_le32(r + R::kModulusLength, R::kModulusSize);
+  qiv::store_le32(r + R::kKeyDataLength, R::kKeyDataSize);
+  qiv::store_le32(r + R::kModulusLength, R::kModulusSize);
   copy_bytes(keyPart.subspan(K::kModulus, K::kModulusSize), r + R::kModulus);
-  store_le32(r + R::kExponentLength, R::kExponentSize);
+  qiv::store_le32(r + R::kExponentLength, R::kExponentSize);
   copy_bytes(keyPart.subspan(K::kExponent, K::kExponentSize), r + R::kExponent);
-  store_le32(r + R::kSignatureLength, R::kSignatureSize);
+  qiv::store_le32(r + R::kSignatureLength, R::kSignatureSize);
 }
 
 std::uint32_t sb10_verification_key(std::span<const std::uint8_t, PublicKeyRecordV11::kSize> record,
                                     std::span<std::uint8_t> key) {
   using R = PublicKeyRecordV11;
   zero(key);
-  const std::uint32_t modulusLength = load_le32(record.data() + R::kModulusLength);
-  const std::uint32_t exponentLength = load_le32(record.data() + R::kExponentLength);
+  const std::uint32_t modulusLength = qiv::load_le32(record.data() + R::kModulusLength);
+  const std::uint32_t exponentLength = qiv::load_le32(record.data() + R::kExponentLength);
   // The record's fixed offsets leave room for exactly these sizes; the verifier reads a
   // 128-byte modulus and a 4-byte exponent from the key.
   if (modulusLength != R::kModulusSize || exponentLength == 0 ||
@@ -181,8 +181,8 @@ std::uint32_t sb10_verification_key(std::span<const std::uint8_t, PublicKeyRecor
 bool sb10_public_record_signature_fields_ok(
     std::span<const std::uint8_t, PublicKeyRecordV11::kSize> record) {
   using R = PublicKeyRecordV11;
-  return load_le32(record.data() + R::kKeyDataLength) == R::kKeyDataSize &&
-         load_le32(record.data() + R::kSignatureLength) == R::kSignatureSize;
+  return qiv::load_le32(record.data() + R::kKeyDataLength) == R::kKeyDataSize &&
+         qiv::load_le32(record.data() + R::kSignatureLength) == R::kSignatureSize;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -194,9 +194,9 @@ bool fill_sb10_private_record(std::span<std::uint8_t, PrivateKeyRecordV11::kSize
   std::uint8_t* r = record.data();
   zero(record);
   if (!is_full_size_blob(sbl::KeyForm::kPlain, plainBlob)) return false;
-  store_le32(r + R::kHeaderSize, R::kHeaderSizeValue);
+  qiv::store_le32(r + R::kHeaderSize, R::kHeaderSizeValue);
   std::copy(R::kHeaderTextValue.begin(), R::kHeaderTextValue.end(), r + R::kHeaderText);
-  store_le32(r + R::kKeyDataLength, R::kKeyDataSize);
+  qiv::store_le32(r + R::kKeyDataLength, R::kKeyDataSize);
   copy_bytes(plainBlob, r + R::kKeyData);
   return true;
 }
@@ -204,11 +204,11 @@ bool fill_sb10_private_record(std::span<std::uint8_t, PrivateKeyRecordV11::kSize
 bool sb10_private_record_ok(std::span<const std::uint8_t, PrivateKeyRecordV11::kSize> record) {
   using R = PrivateKeyRecordV11;
   const std::uint8_t* r = record.data();
-  return load_le32(r + R::kHeaderSize) == R::kHeaderSizeValue &&
+  return qiv::load_le32(r + R::kHeaderSize) == R::kHeaderSizeValue &&
          std::equal(R::kHeaderTextValue.begin(), R::kHeaderTextValue.end(), r + R::kHeaderText) &&
-         load_le32(r + R::kKeyDataLength) == R::kKeyDataSize &&
-         load_le32(r + R::kModulusLength) == R::kComponentSize &&
-         load_le32(r + R::kPrivateExponentLength) == R::kComponentSize;
+         qiv::load_le32(r + R::kKeyDataLength) == R::kKeyDataSize &&
+         qiv::load_le32(r + R::kModulusLength) == R::kComponentSize &&
+         qiv::load_le32(r + R::kPrivateExponentLength) == R::kComponentSize;
 }
 
 std::uint32_t sb10_signing_blob(std::span<const std::uint8_t, PrivateKeyRecordV11::kSize> record,

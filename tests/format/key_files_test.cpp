@@ -1,6 +1,6 @@
 // Key-file layouts, each checked against the offsets of its record table, read back, and
 // refused when a length field or the size does not fit.
-#include "cli/key_files.h"
+#include "format/format.h"
 
 #include <gtest/gtest.h>
 
