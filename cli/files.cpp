@@ -18,6 +18,7 @@
 #include <new>
 #include <utility>
 
+#include "cli/files_seam.h"
 #include "cli/process_guard.h"
 #include "crypto/wipe.h"
 
@@ -119,7 +120,8 @@ void read_exactly(const Input& in, std::uint8_t* buffer, std::size_t count) {
 // A regular file that grew or shrank while it was read was being written by someone else: its
 // bytes are no file that ever existed as a whole. Whole-file reads also make sure that nothing
 // follows the bytes they took.
-void require_unchanged(const Input& in, bool wholeFile) {
+void require_unchanged(const char* path, const Input& in, bool wholeFile) {
+  if (files_seam::after_read != nullptr) files_seam::after_read(path);
   if (!S_ISREG(in.st.st_mode)) return;
   struct stat now {};
   if (::fstat(in.fd.get(), &now) != 0 || now.st_size != in.st.st_size) {
@@ -505,7 +507,7 @@ void read_file(const char* path, std::uint8_t* buffer, std::int32_t count) {
   const Input in = open_input(path);
   if (count < 0) end_on_read_failure(kOpenError);
   read_exactly(in, buffer, static_cast<std::size_t>(count));
-  require_unchanged(in, false);
+  require_unchanged(path, in, false);
 }
 
 std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room) {
@@ -514,7 +516,7 @@ std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room) {
   const std::size_t length = regular_size(in, kMaxFileLength);
   if (length > room.size()) return -1;
   read_exactly(in, room.data(), length);
-  require_unchanged(in, true);
+  require_unchanged(path, in, true);
   return static_cast<std::int32_t>(length);
 }
 
@@ -531,6 +533,6 @@ std::optional<std::vector<std::uint8_t>> read_file_with_trailer(const char* path
     return std::nullopt;
   }
   read_exactly(in, buffer->data(), length);
-  require_unchanged(in, true);
+  require_unchanged(path, in, true);
   return buffer;
 }

@@ -1,6 +1,7 @@
 // Whole-file helpers: exact reads and writes; input failures end the process; output failures
 // are reported while the old file survives and no temporary is left behind.
 #include "cli/files.h"
+#include "cli/files_seam.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -73,6 +74,34 @@ TEST(Files, UnreadableOrShortInputEndsTheProcess) {
     const Captured run = run_in_child(body);
     EXPECT_EQ(run.output, line);
     EXPECT_EQ(run.status, 255);
+  }
+}
+
+// A file that changes size while it is read is no file that ever existed whole: the seam plays
+// the other process, growing or cutting the file between the read and the check.
+TEST(Files, InputThatChangesSizeWhileReadIsRefused) {
+  TempDir dir;
+  static std::string path;
+  path = (dir / "growing").string();
+  const std::array<void (*)(const char*), 2> changes = {
+      [](const char* p) { std::filesystem::resize_file(p, 40); },
+      [](const char* p) { std::filesystem::resize_file(p, 10); }};
+  std::array<std::uint8_t, 64> room{};
+  const std::vector<std::function<void()>> reads = {
+      [&] { read_file(path.c_str(), room.data(), 16); },
+      [&] { static_cast<void>(read_whole_file(path.c_str(), room)); },
+      [&] { static_cast<void>(read_file_with_trailer(path.c_str(), 8)); }};
+  for (const auto& change : changes) {
+    for (const auto& read : reads) {
+      write_bytes(dir / "growing", pattern_bytes(20, 4));
+      const Captured run = run_in_child([&] {
+        files_seam::after_read = change;
+        read();
+        return 0;
+      });
+      EXPECT_EQ(run.output, "file read error\n");
+      EXPECT_EQ(run.status, 255);
+    }
   }
 }
 
