@@ -20,6 +20,7 @@
 
 #include "cli/files_seam.h"
 #include "cli/process_guard.h"
+#include "crypto/descriptor.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -39,30 +40,7 @@ bool report(const char* message) {
   return false;
 }
 
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-
-  [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] bool valid() const { return fd_ >= 0; }
-  // Closes now and tells whether the kernel accepted it: on some file systems a deferred write
-  // error surfaces only here.
-  [[nodiscard]] bool close() { return ::close(std::exchange(fd_, -1)) == 0; }
-
- private:
-  int fd_ = -1;
-};
+using qiv::Descriptor;
 
 Descriptor open_retrying(const char* path, int flags, mode_t mode = 0) {
   int fd = -1;

@@ -57,22 +57,6 @@ bool protectable(const std::uint8_t* buffer, std::uint32_t length) {
   return buffer != nullptr && length != 0 && length % QIV_AES_BLOCK_LEN == 0;
 }
 
-// Heap bytes that may hold key material: wiped before they are freed.
-class SecretBytes {
- public:
-  explicit SecretBytes(std::size_t n) : bytes_(new (std::nothrow) std::uint8_t[n]()), n_(n) {}
-  SecretBytes(const SecretBytes&) = delete;
-  SecretBytes& operator=(const SecretBytes&) = delete;
-  ~SecretBytes() {
-    if (bytes_) qiv::wipe(bytes_.get(), n_);
-  }
-  [[nodiscard]] std::uint8_t* data() { return bytes_.get(); }
-
- private:
-  std::unique_ptr<std::uint8_t[]> bytes_;
-  std::size_t n_;
-};
-
 }  // namespace
 
 std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer, std::uint32_t length) {
@@ -82,8 +66,8 @@ std::int32_t do_PrivateKey_Encrypt(std::int32_t mode, std::uint8_t* buffer, std:
 
   // The ciphertext goes aside first so that a failure leaves the plaintext intact. The final
   // call may write one more block (it does not, for whole blocks without padding): room for it.
-  SecretBytes out(std::size_t{length} + QIV_AES_BLOCK_LEN);
-  if (out.data() == nullptr) return QIV_KEYPROT_CIPHER_FAILED;
+  qiv::SecretBuffer out(std::size_t{length} + QIV_AES_BLOCK_LEN);
+  if (!out.ok()) return QIV_KEYPROT_CIPHER_FAILED;
   std::uint32_t updated = length;
   std::uint32_t finished = 0;
   if (QIV_AES_CBC_EncUpdate(&cipher->aes, buffer, length, out.data(), &updated) != 0 ||

@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <type_traits>
 
 namespace qiv {
@@ -61,6 +63,28 @@ struct SecretArray {
   T& operator[](std::size_t i) { return v[i]; }
   const T& operator[](std::size_t i) const { return v[i]; }
   static constexpr std::size_t size() { return N; }
+};
+
+// A zero-filled heap buffer for secret material (plain code, a decrypted key file), wiped
+// before it is released. Allocation does not throw: ok() is false when the memory could not be
+// had, and the caller fails the operation instead.
+class SecretBuffer {
+ public:
+  explicit SecretBuffer(std::size_t size)
+      : size_(size), bytes_(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]()) {}
+  SecretBuffer(const SecretBuffer&) = delete;
+  SecretBuffer& operator=(const SecretBuffer&) = delete;
+  ~SecretBuffer() {
+    if (bytes_) wipe(bytes_.get(), size_);
+  }
+
+  [[nodiscard]] bool ok() const { return bytes_ != nullptr; }
+  [[nodiscard]] std::uint8_t* data() { return bytes_.get(); }
+  [[nodiscard]] std::size_t size() const { return size_; }
+
+ private:
+  std::size_t size_;
+  std::unique_ptr<std::uint8_t[]> bytes_;
 };
 
 }  // namespace qiv

@@ -7,26 +7,14 @@
 #include <cerrno>
 #include <cstring>
 
+#include "crypto/descriptor.h"
 #include "inspect/inspect.h"
 
 namespace inspect {
 
 namespace {
 
-// Closes the descriptor on every path.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  [[nodiscard]] int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+using qiv::Descriptor;
 
 Input unreadable(std::string reason) {
   Input input;

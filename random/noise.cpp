@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "crypto/endian.h"
+#include "crypto/descriptor.h"
 #include "crypto/wipe.h"
 #include "random/noise_internal.h"
 #include "random/random.h"
@@ -30,22 +31,17 @@ namespace {
 class ReadOnlyFd {
  public:
   explicit ReadOnlyFd(const char* path) : fd_(::open(path, O_RDONLY | O_NONBLOCK)) {}
-  ~ReadOnlyFd() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  ReadOnlyFd(const ReadOnlyFd&) = delete;
-  ReadOnlyFd& operator=(const ReadOnlyFd&) = delete;
 
-  [[nodiscard]] bool is_open() const { return fd_ >= 0; }
+  [[nodiscard]] bool is_open() const { return fd_.valid(); }
   // At most `limit` bytes (never more than the scratch holds) into scratch; -1 on error.
   [[nodiscard]] ssize_t read_into(Scratch& scratch, std::uint32_t limit) const {
-    return ::read(fd_, scratch.data(), limit < kScratchLen ? limit : kScratchLen);
+    return ::read(fd_.get(), scratch.data(), limit < kScratchLen ? limit : kScratchLen);
   }
-  [[nodiscard]] off_t size() const { return ::lseek(fd_, 0, SEEK_END); }
-  [[nodiscard]] bool rewind() const { return ::lseek(fd_, 0, SEEK_SET) == 0; }
+  [[nodiscard]] off_t size() const { return ::lseek(fd_.get(), 0, SEEK_END); }
+  [[nodiscard]] bool rewind() const { return ::lseek(fd_.get(), 0, SEEK_SET) == 0; }
 
  private:
-  int fd_;
+  qiv::Descriptor fd_;
 };
 
 // Time and usage fields are wider than a word on some platforms; their low 32 bits are mixed.

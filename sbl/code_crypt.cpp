@@ -26,24 +26,6 @@ using Iv = std::array<std::uint8_t, kIvSize>;
 // Both key schedules: encryption, then the trial decryption on the same context.
 constexpr std::uint32_t kAesFlags = QIV_AES_ENCRYPT | QIV_AES_ENC_DEC;
 
-// A heap copy of (part of) the code, wiped before release: it holds plaintext.
-class Scratch {
- public:
-  explicit Scratch(std::uint32_t size)
-      : size_(size), bytes_(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]) {}
-  Scratch(const Scratch&) = delete;
-  Scratch& operator=(const Scratch&) = delete;
-  ~Scratch() {
-    if (bytes_) qiv::wipe(bytes_.get(), size_);
-  }
-  [[nodiscard]] bool ok() const { return bytes_ != nullptr; }
-  std::uint8_t* data() { return bytes_.get(); }
-
- private:
-  std::uint32_t size_;
-  std::unique_ptr<std::uint8_t[]> bytes_;
-};
-
 std::int32_t derive(const std::uint8_t* eFuse, std::uint32_t eFuseLen, const std::uint8_t* context,
                     AesKey& key, Iv& iv) {
   constexpr std::uint32_t keyLen = kAesKeySize;
@@ -104,7 +86,7 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
   if (const std::int32_t rc = derive(eFuse, eFuseLen, context, *key, iv); rc != 0) return rc;
   if (code == nullptr) return QIV_SBL_AES_ENCRYPT_FAILED;
 
-  Scratch cipher(codeLen);
+  qiv::SecretBuffer cipher(codeLen);
   if (!cipher.ok()) return QIV_SBL_AES_ENCRYPT_FAILED;
   qiv::Wiped<QIV_AES_CTX> aes;
   if (set_up(aes.get(), *key, iv) != 0 || QIV_AES_CBC_EncInit(aes.get()) != 0) {
@@ -127,7 +109,7 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
     sbl::seam::after_code_encryption(cipher.data(), codeLen);
   }
   // Prove the ciphertext before it replaces the code: decrypt a copy and compare.
-  Scratch trial(codeLen);
+  qiv::SecretBuffer trial(codeLen);
   if (!trial.ok()) return QIV_SBL_AES_ENCRYPT_FAILED;
   mem_copy(trial.data(), cipher.data(), codeLen);
   if (!decrypt_in_place(aes.get(), trial.data(), codeLen)) return QIV_SBL_AES_DECRYPT_FAILED;

@@ -19,7 +19,7 @@ ORDER = ["crypto", "random", "bignum", "rsa", "sbl", "format"]
 TOP = ["cli", "inspect"]
 # What a layer offers the layers above it; everything else in its folder is its own business.
 PUBLIC = {
-    "crypto": {"crypto.h", "endian.h", "wipe.h"},
+    "crypto": {"crypto.h", "endian.h", "wipe.h", "descriptor.h"},
     "random": {"random.h"},
     "bignum": {"bignum.h"},
     "rsa": {"rsa.h"},
