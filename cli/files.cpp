@@ -265,10 +265,10 @@ struct OutputSet::Output {
   FileAccess access = FileAccess::kShared;
   Existing existing = Existing::kReplace;
   bool existed = false;
-  TemporaryFile temp;       // rename (or link) into place
-  Descriptor inPlace;       // or write into the existing file
+  TemporaryFile temp;               // rename (or link) into place
+  Descriptor inPlace;               // or write into the existing file
   std::vector<std::uint8_t> bytes;  // kept only for an in-place write
-  TemporaryFile backup;     // the old file under a second name while the set is installed
+  TemporaryFile backup;             // the old file under a second name while the set is installed
   bool installed = false;
 };
 
@@ -332,13 +332,13 @@ bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileA
     if (out->existed && existing == Existing::kReplace) {
       // Opening for writing asks the kernel the question the user's permissions answer; it
       // changes nothing, and for a named pipe without a reader it fails instead of waiting.
-      out->inPlace = open_retrying(out->target.c_str(),
-                                   O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+      out->inPlace =
+          open_retrying(out->target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
       if (!out->inPlace.valid() || !make_blocking(out->inPlace)) return report(kOpenError);
       inPlace = needs_in_place(out->target, st);
     }
-    if (!inPlace && !out->temp.create(folder_of(out->target),
-                                      access == FileAccess::kOwnerOnly ? 0600 : 0666)) {
+    if (!inPlace &&
+        !out->temp.create(folder_of(out->target), access == FileAccess::kOwnerOnly ? 0600 : 0666)) {
       // A writable file in a folder that is not: the file itself can still take the bytes.
       if (!out->inPlace.valid() || (errno != EACCES && errno != EPERM && errno != EROFS)) {
         return report(kOpenError);

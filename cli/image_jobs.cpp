@@ -47,8 +47,7 @@ std::int32_t run_stage1_job(SecureStage1Fn secure, std::span<const std::uint8_t>
 }
 
 std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
-                            const char* destination, const char* keyFile,
-                            const JobOutput& output) {
+                            const char* destination, const char* keyFile, const JobOutput& output) {
   if (output_is_a_key_file(destination, output.keyFiles)) return -1;
   auto buffer = read_file_with_trailer(source, signatureSize);
   if (!buffer) return -1;

@@ -4,10 +4,10 @@
 #include <span>
 
 #include "cli/files.h"
-#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/working_buffers.h"
 #include "crypto/wipe.h"
+#include "format/format.h"
 
 namespace {
 

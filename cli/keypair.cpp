@@ -18,17 +18,17 @@
 #include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/key_file_names.h"
-#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/key_store.h"
 #include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
+#include "crypto/endian.h"
+#include "crypto/wipe.h"
+#include "format/format.h"
 #include "random/random.h"
 #include "rsa/rsa.h"
-#include "crypto/endian.h"
 #include "sbl/sbl.h"
-#include "crypto/wipe.h"
 
 namespace {
 
@@ -36,14 +36,6 @@ constexpr std::string_view kFailed = "Key pair generation is failed.\n";
 constexpr std::string_view kNameTooLong = "Key file name is too long.\n";
 constexpr std::string_view kNeedsRandomDevice =
     "Key pair generation needs the kernel random device.\n";
-
-// The two key sizes of the system: RSA-2048 with e = 3, RSA-1024 with e = 65537.
-struct KeyShape {
-  std::uint32_t bits;
-  std::uint32_t exponent;
-};
-constexpr KeyShape kKeyV21 = {2048, 3};
-constexpr KeyShape kKeyV11 = {1024, 65537};
 
 struct CustomerFileNames {
   std::string publicKey;
@@ -132,10 +124,11 @@ bool ready_to_generate(std::int32_t mode, const char* baseName, const char* make
   return !refuse_without_random_device();
 }
 
-std::int32_t generate_key(QIV_RSA_PRIVATE_KEY& key, KeyShape shape) {
-  key.e[0] = shape.exponent;
+// The set's key: RSA-2048 with e = 3 (v2.1), RSA-1024 with e = 65537 (v1.1).
+std::int32_t generate_key(QIV_RSA_PRIVATE_KEY& key, const sbl::KeySetLayout& set) {
+  key.e[0] = set.publicExponent;
   key.e_count = 1;
-  return QIV_RSA_KeyGen(&key, shape.bits);
+  return QIV_RSA_KeyGen(&key, set.modulusBits);
 }
 
 std::uint32_t digits_of(std::uint32_t bits) {
@@ -174,11 +167,11 @@ std::int32_t sign_sb20_public_key_file() {
 
 // Key, record with eFuse value, blob and self-signed public key file, in the working buffers.
 std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
-  if (const std::int32_t rc = generate_key(key, kKeyV21); rc != 0) return rc;
+  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV21); rc != 0) return rc;
   sb20_eFuseDataLen = sbl::EFuseV21::kSize;
   std::fill(sb20_eFuseData.begin(), sb20_eFuseData.end(), std::uint8_t{0});
   const std::int32_t rc = Generate_SB20_PublicKeyInfo(
-      nullptr, 0, key.n, digits_of(kKeyV21.bits), key.e, 1, sb20_eFuseData.data(),
+      nullptr, 0, key.n, digits_of(sbl::kKeySetV21.modulusBits), key.e, 1, sb20_eFuseData.data(),
       &sb20_eFuseDataLen, sb20_Context.data() + sbl::ContextV21::kPublicKeyInfo);
   if (rc != 0) return rc;
   if (!put_blob(sbl::KeyForm::kCrt, key)) return kKeyFileRejected;
@@ -220,11 +213,11 @@ namespace {
 
 // Key, record with eFuse value and blob, in the working buffers.
 std::int32_t make_sb10_pair(QIV_RSA_PRIVATE_KEY& key) {
-  if (const std::int32_t rc = generate_key(key, kKeyV11); rc != 0) return rc;
+  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV11); rc != 0) return rc;
   sb10_eFuseDataLen = sbl::EFuseV11::kSize;
   std::fill(sb10_eFuseData.begin(), sb10_eFuseData.end(), std::uint8_t{0});
   const std::int32_t rc = Generate_SB10_PublicKeyInfo(
-      nullptr, 0, key.n, digits_of(kKeyV11.bits), key.e, 1, sb10_eFuseData.data(),
+      nullptr, 0, key.n, digits_of(sbl::kKeySetV11.modulusBits), key.e, 1, sb10_eFuseData.data(),
       &sb10_eFuseDataLen, sb10_Context.data() + sbl::ContextV11::kPublicKeyInfo);
   if (rc != 0) return rc;
   return put_blob(sbl::KeyForm::kPlain, key) ? 0 : kKeyFileRejected;

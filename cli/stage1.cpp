@@ -16,12 +16,12 @@
 #include "cli/commands.h"
 #include "cli/files.h"
 #include "cli/key_file_names.h"
-#include "format/format.h"
 #include "cli/key_store.h"
 #include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 #include "crypto/endian.h"
+#include "format/format.h"
 #include "sbl/sbl.h"
 
 namespace {

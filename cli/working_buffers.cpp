@@ -1,7 +1,7 @@
 #include "cli/working_buffers.h"
 
-#include "random/random.h"
 #include "crypto/wipe.h"
+#include "random/random.h"
 
 std::array<std::uint8_t, kPublicKeyBufferSize> publicKey{};
 std::uint32_t publicKeyLen = 0;

@@ -1,9 +1,8 @@
-#include "format/format.h"
-
 #include <algorithm>
 #include <array>
 
 #include "crypto/endian.h"
+#include "format/format.h"
 
 namespace {
 

@@ -77,25 +77,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool hashFirst = (mode & 1) != 0;
 
   QIV_RSA_PRIVATE_KEY key{};
-  const bool loads = sbl::load_private_key_blob(blob.span(), crt ? sbl::KeyForm::kCrt
-                                                                 : sbl::KeyForm::kPlain, key);
+  const bool loads =
+      sbl::load_private_key_blob(blob.span(), crt ? sbl::KeyForm::kCrt : sbl::KeyForm::kPlain, key);
   const std::uint32_t k = key.n_count;
 
   qiv_test_reset_random();
   fuzz::Guarded signature(kSignatureRoom, kUnwritten);
   std::uint32_t signatureLen = kUnwrittenLength;
   const std::int32_t rc =
-      hashFirst ? Generate_PSS_RSASignature2(form, blob.data(), fuzz::u32(blob.size()),
-                                             message.data(), fuzz::u32(message.size()),
-                                             signature.data(), &signatureLen)
-                : Generate_PSS_RSASignature(form, blob.data(), fuzz::u32(blob.size()),
-                                            message.data(), fuzz::u32(message.size()),
-                                            signature.data(), &signatureLen);
+      hashFirst
+          ? Generate_PSS_RSASignature2(form, blob.data(), fuzz::u32(blob.size()), message.data(),
+                                       fuzz::u32(message.size()), signature.data(), &signatureLen)
+          : Generate_PSS_RSASignature(form, blob.data(), fuzz::u32(blob.size()), message.data(),
+                                      fuzz::u32(message.size()), signature.data(), &signatureLen);
 
   FUZZ_CHECK(rc == 0 || rc == QIV_SBL_SIGN_FAILED);
   FUZZ_CHECK(rc != 0 || loads);
-  const std::optional<fuzz::Bytes> consistentE = loads ? public_exponent(crt, blob.span())
-                                                       : std::nullopt;
+  const std::optional<fuzz::Bytes> consistentE =
+      loads ? public_exponent(crt, blob.span()) : std::nullopt;
   if (consistentE && (crt || *consistentE == fuzz::Bytes{0x01, 0x00, 0x01, 0x00})) {
     FUZZ_CHECK(rc == 0);
   }

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "bignum/bignum.h"
-#include "format/format.h"
 #include "crypto/crypto.h"
+#include "format/format.h"
 #include "rsa/rsa.h"
 #include "sbl/sbl.h"
 #include "tests/support/fixed_noise.h"
@@ -30,7 +30,8 @@ void write_seed(const char* harness, const std::string& name, const Bytes& bytes
   const fs::path dir = corpus / harness;
   fs::create_directories(dir);
   std::ofstream out(dir / name, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
   if (!out) {
     std::fprintf(stderr, "cannot write %s/%s\n", harness, name.c_str());
     std::exit(1);
@@ -44,7 +45,9 @@ void put16(Bytes& out, std::uint32_t v) {
   out.push_back(static_cast<std::uint8_t>(v));
   out.push_back(static_cast<std::uint8_t>(v >> 8));
 }
-void append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+void append(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
 
 Bytes le(const std::uint32_t* digits, std::uint32_t count) {
   Bytes out;
@@ -52,12 +55,15 @@ Bytes le(const std::uint32_t* digits, std::uint32_t count) {
   return out;
 }
 
-Bytes text(const char* s) { return Bytes(s, s + std::strlen(s)); }
+Bytes text(const char* s) {
+  return Bytes(s, s + std::strlen(s));
+}
 
 Bytes sha1(const Bytes& data) {
   QIV_SHA1_CTX ctx{};
   Bytes digest(20);
-  if (QIV_SHA1_Init(&ctx) != 0 || QIV_SHA1_Update(&ctx, data.data(), std::uint32_t(data.size())) != 0 ||
+  if (QIV_SHA1_Init(&ctx) != 0 ||
+      QIV_SHA1_Update(&ctx, data.data(), std::uint32_t(data.size())) != 0 ||
       QIV_SHA1_Final(&ctx, digest.data()) != 0) {
     std::exit(1);
   }
@@ -94,14 +100,24 @@ Bytes blob_of(const std::vector<Component>& components) {
 }
 
 Bytes crt_blob(const QIV_RSA_PRIVATE_KEY& k) {
-  return blob_of({{k.n, k.n_count}, {k.e, k.e_count}, {k.d, k.d_count}, {k.p, k.p_count},
-                  {k.q, k.q_count}, {k.dP, k.dP_count}, {k.dQ, k.dQ_count},
+  return blob_of({{k.n, k.n_count},
+                  {k.e, k.e_count},
+                  {k.d, k.d_count},
+                  {k.p, k.p_count},
+                  {k.q, k.q_count},
+                  {k.dP, k.dP_count},
+                  {k.dQ, k.dQ_count},
                   {k.qInv, k.qInv_count}});
 }
 
 Bytes plain_blob(const QIV_RSA_PRIVATE_KEY& k) {
-  return blob_of({{k.n, k.n_count}, {k.d, k.d_count}, {k.p, k.p_count}, {k.q, k.q_count},
-                  {k.dP, k.dP_count}, {k.dQ, k.dQ_count}, {k.qInv, k.qInv_count}});
+  return blob_of({{k.n, k.n_count},
+                  {k.d, k.d_count},
+                  {k.p, k.p_count},
+                  {k.q, k.q_count},
+                  {k.dP, k.dP_count},
+                  {k.dQ, k.dQ_count},
+                  {k.qInv, k.qInv_count}});
 }
 
 Bytes sign(std::int32_t form, const Bytes& blob, const Bytes& message) {
@@ -154,7 +170,8 @@ void pss_verify_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KE
     write_seed("pss_verify", "valid-" + bits, seed(*key, key->n_count, 1, n, sig, mHash));
     Bytes flipped = sig;
     flipped[5] ^= 0x01;
-    write_seed("pss_verify", "bad-signature-" + bits, seed(*key, key->n_count, 1, n, flipped, mHash));
+    write_seed("pss_verify", "bad-signature-" + bits,
+               seed(*key, key->n_count, 1, n, flipped, mHash));
   }
   const Bytes n = le(k384.n, k384.n_count);
   const Bytes longHash = image_bytes(37, 1);  // the digest enters M' as given, any length
@@ -166,8 +183,9 @@ void pss_verify_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KE
   Bytes low = n;
   low.back() &= 0x7F;
   write_seed("pss_verify", "bad-modulus-top-bit-clear", seed(k384, 12, 1, low, sig, mHash));
-  write_seed("pss_verify", "bad-k5", seed(k384, 5, 1, Bytes(n.begin(), n.begin() + 20),
-                                          Bytes(sig.begin(), sig.begin() + 20), mHash));
+  write_seed("pss_verify", "bad-k5",
+             seed(k384, 5, 1, Bytes(n.begin(), n.begin() + 20),
+                  Bytes(sig.begin(), sig.begin() + 20), mHash));
   Bytes big = le(k2048.n, 64);
   big.insert(big.end(), {1, 0, 0, 0x80});
   write_seed("pss_verify", "bad-k65", seed(k2048, 65, 1, big, Bytes(260, 0x42), mHash));
@@ -180,13 +198,14 @@ void aes_seeds() {
   const auto encrypt = [](const Bytes& key, const Bytes& iv, std::uint32_t padding,
                           const Bytes& plain) {
     QIV_AES_CTX ctx{};
-    require(QIV_AES_SetInfo(&ctx, QIV_AES_ENC_DEC, key.data(), std::uint32_t(key.size()),
-                            iv.data(), 16, padding, 0) == 0 &&
+    require(QIV_AES_SetInfo(&ctx, QIV_AES_ENC_DEC, key.data(), std::uint32_t(key.size()), iv.data(),
+                            16, padding, 0) == 0 &&
                 QIV_AES_CBC_EncInit(&ctx) == 0,
             "AES set-up");
     Bytes out(plain.size() + 16);
     std::uint32_t n1 = 0, n2 = 0;
-    require(QIV_AES_CBC_EncUpdate(&ctx, plain.data(), std::uint32_t(plain.size()), out.data(), &n1) == 0 &&
+    require(QIV_AES_CBC_EncUpdate(&ctx, plain.data(), std::uint32_t(plain.size()), out.data(),
+                                  &n1) == 0 &&
                 QIV_AES_CBC_EncFinal(&ctx, out.data() + n1, &n2) == 0,
             "AES encryption");
     out.resize(n1 + n2);
@@ -196,8 +215,8 @@ void aes_seeds() {
                        std::uint8_t ivChoice, std::uint8_t capacities,
                        const std::vector<std::uint16_t>& lengths, const Bytes& key, const Bytes& iv,
                        const Bytes& data) {
-    Bytes out{keyChoice, padChoice, flags, ivChoice, capacities,
-              static_cast<std::uint8_t>(lengths.size())};
+    Bytes out{keyChoice, padChoice,  flags,
+              ivChoice,  capacities, static_cast<std::uint8_t>(lengths.size())};
     for (std::uint16_t len : lengths) put16(out, len);
     append(out, key);
     append(out, iv);
@@ -214,9 +233,11 @@ void aes_seeds() {
   const Bytes ct256 = encrypt(k32, iv, QIV_PAD_PKCS7, plain48);  // a whole block of padding
   write_seed("aes_cbc_decrypt", "aes256-pkcs7-aligned", seed(2, 1, 3, 0, 0, {}, k32, iv, ct256));
   write_seed("aes_cbc_decrypt", "split-empty-then-rest", seed(2, 1, 3, 0, 0, {0}, k32, iv, ct256));
-  write_seed("aes_cbc_decrypt", "split-second-update", seed(0, 0, 3, 0, 0, {32, 5}, k16, iv, ct128));
+  write_seed("aes_cbc_decrypt", "split-second-update",
+             seed(0, 0, 3, 0, 0, {32, 5}, k16, iv, ct128));
   write_seed("aes_cbc_decrypt", "update-capacity-short", seed(0, 0, 3, 0, 2, {}, k16, iv, ct128));
-  write_seed("aes_cbc_decrypt", "update-capacity-written-only", seed(0, 0, 3, 0, 3, {}, k16, iv, ct128));
+  write_seed("aes_cbc_decrypt", "update-capacity-written-only",
+             seed(0, 0, 3, 0, 3, {}, k16, iv, ct128));
   write_seed("aes_cbc_decrypt", "final-capacity-2",
              seed(1, 1, 3, 0, 2 << 2, {}, k24, iv, encrypt(k24, iv, QIV_PAD_PKCS7, plain20)));
   write_seed("aes_cbc_decrypt", "pkcs7-bad-padding", seed(0, 1, 3, 0, 0, {}, k16, iv, ct128));
@@ -224,7 +245,8 @@ void aes_seeds() {
              seed(0, 0, 3, 0, 0, {}, k16, iv, Bytes(ct128.begin(), ct128.begin() + 33)));
   write_seed("aes_cbc_decrypt", "one-short-block",
              seed(0, 0, 3, 0, 0, {}, k16, iv, Bytes(ct128.begin(), ct128.begin() + 7)));
-  write_seed("aes_cbc_decrypt", "key-length-20", seed(7, 0, 3, 0, 0, {}, image_bytes(20, 1), iv, ct128));
+  write_seed("aes_cbc_decrypt", "key-length-20",
+             seed(7, 0, 3, 0, 0, {}, image_bytes(20, 1), iv, ct128));
   write_seed("aes_cbc_decrypt", "iv-length-8", seed(0, 0, 3, 2, 0, {}, k16, Bytes(8, 1), ct128));
   write_seed("aes_cbc_decrypt", "encrypt-keys-only", seed(0, 0, 1, 0, 0, {}, k16, iv, ct128));
   write_seed("aes_cbc_decrypt", "no-padding-type", seed(0, 2, 3, 0, 0, {}, k16, iv, ct128));
@@ -252,7 +274,8 @@ void noise_seeds() {
 void key_blob_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& k1024,
                     const QIV_RSA_PRIVATE_KEY& k384) {
   // [form][mode: 1 hashes the message][message length: u16][message][blob]
-  const auto seed = [](std::int8_t form, std::uint8_t mode, const Bytes& message, const Bytes& blob) {
+  const auto seed = [](std::int8_t form, std::uint8_t mode, const Bytes& message,
+                       const Bytes& blob) {
     Bytes out{static_cast<std::uint8_t>(form), mode};
     put16(out, std::uint32_t(message.size()));
     append(out, message);
@@ -276,16 +299,26 @@ void key_blob_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY&
     std::array<std::uint32_t, 34> pMinusQ{}, inv{};
     qiv_bn_Sub(pMinusQ.data(), k384.p, h, k384.q, h);  // p mod q, as p < 2q
     require(qiv_bn_Euclid(inv.data(), pMinusQ.data(), k384.q, h) == 0, "p^-1 mod q");
-    const Bytes swapped = blob_of({{k384.n, k384.n_count}, {k384.e, 1}, {k384.d, k384.d_count},
-                                   {k384.q, h}, {k384.p, h}, {k384.dQ, h}, {k384.dP, h},
+    const Bytes swapped = blob_of({{k384.n, k384.n_count},
+                                   {k384.e, 1},
+                                   {k384.d, k384.d_count},
+                                   {k384.q, h},
+                                   {k384.p, h},
+                                   {k384.dQ, h},
+                                   {k384.dP, h},
                                    {inv.data(), h}});
     write_seed("key_blob_sign", "crt-384-p-below-q", seed(1, 1, message, swapped));
   }
   {
     std::array<std::uint32_t, 34> qInvPlusP{};
     if (qiv_bn_Add(qInvPlusP.data(), k384.qInv, h, k384.p, h) == 0) {
-      const Bytes unreduced = blob_of({{k384.n, k384.n_count}, {k384.e, 1}, {k384.d, k384.d_count},
-                                       {k384.p, h}, {k384.q, h}, {k384.dP, h}, {k384.dQ, h},
+      const Bytes unreduced = blob_of({{k384.n, k384.n_count},
+                                       {k384.e, 1},
+                                       {k384.d, k384.d_count},
+                                       {k384.p, h},
+                                       {k384.q, h},
+                                       {k384.dP, h},
+                                       {k384.dQ, h},
                                        {qInvPlusP.data(), h}});
       write_seed("key_blob_sign", "crt-384-qinv-unreduced", seed(1, 1, message, unreduced));
     }
@@ -307,8 +340,15 @@ void key_blob_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY&
   append(oversized, image_bytes(67 * 4, 2));
   write_seed("key_blob_sign", "bad-modulus-67-digits", seed(0, 1, message, oversized));
   write_seed("key_blob_sign", "bad-odd-k",
-             seed(1, 1, message, blob_of({{k384.n, 11}, {k384.e, 1}, {k384.d, 11}, {k384.p, 6},
-                                          {k384.q, 6}, {k384.dP, 6}, {k384.dQ, 6}, {k384.qInv, 6}})));
+             seed(1, 1, message,
+                  blob_of({{k384.n, 11},
+                           {k384.e, 1},
+                           {k384.d, 11},
+                           {k384.p, 6},
+                           {k384.q, 6},
+                           {k384.dP, 6},
+                           {k384.dQ, 6},
+                           {k384.qInv, 6}})));
   write_seed("key_blob_sign", "empty", {});
 }
 
@@ -330,7 +370,8 @@ void context_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& 
                                         &eFuseLen, context.data() + 528) == 0,
             "v2.1 record");
     Bytes code = image_bytes(96, 21);
-    require(Encrypt_Code(eFuse.data(), 20, context.data(), code.data(), 96) == 0, "code encryption");
+    require(Encrypt_Code(eFuse.data(), 20, context.data(), code.data(), 96) == 0,
+            "code encryption");
     Bytes withBlock = code;
     append(withBlock, image_bytes(48, 22));  // stands for the build-information block
     const Bytes blob = crt_blob(k2048);
@@ -341,10 +382,11 @@ void context_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& 
             "v2.1 context");
     write_seed("context_check", "v21-valid", seed(0, eFuse, code, context));
     Bytes withBlockContext = plainContext;
-    require(Generate_SB20_Context(blob.data(), std::uint32_t(blob.size()), nullptr, withBlock.data(),
-                                  144, withBlockContext.data()) == 0,
+    require(Generate_SB20_Context(blob.data(), std::uint32_t(blob.size()), nullptr,
+                                  withBlock.data(), 144, withBlockContext.data()) == 0,
             "v2.1 context with block");
-    write_seed("context_check", "v21-valid-info-block", seed(0, eFuse, withBlock, withBlockContext));
+    write_seed("context_check", "v21-valid-info-block",
+               seed(0, eFuse, withBlock, withBlockContext));
     Bytes emptyContext = plainContext;
     require(Generate_SB20_Context(blob.data(), std::uint32_t(blob.size()), nullptr, code.data(), 0,
                                   emptyContext.data()) == 0,
@@ -363,7 +405,8 @@ void context_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& 
     sigLen128[268] = 128;
     sigLen128[269] = 0;
     write_seed("context_check", "v21-signature-length-128", seed(0, eFuse, code, sigLen128));
-    write_seed("context_check", "v21-truncated", seed(0, eFuse, {}, Bytes(context.begin(), context.begin() + 700)));
+    write_seed("context_check", "v21-truncated",
+               seed(0, eFuse, {}, Bytes(context.begin(), context.begin() + 700)));
   }
   {
     Bytes context(512, 0), eFuse(16);
@@ -373,8 +416,8 @@ void context_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& 
             "v1.1 record");
     const Bytes code = image_bytes(200, 23);
     const Bytes blob = plain_blob(k1024);
-    require(Generate_SB10_Context(blob.data(), std::uint32_t(blob.size()), nullptr, code.data(), 200,
-                                  context.data()) == 0 &&
+    require(Generate_SB10_Context(blob.data(), std::uint32_t(blob.size()), nullptr, code.data(),
+                                  200, context.data()) == 0 &&
                 Check_SB10_Context(eFuse.data(), 16, context.data(), code.data(), 200) == 0,
             "v1.1 context");
     write_seed("context_check", "v11-valid", seed(1, eFuse, code, context));
@@ -424,14 +467,16 @@ void stage2_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& k
   const Bytes v21Key(keyFile.begin(), keyFile.end());
   const Bytes v21Image = signed_image(QIV_SBL_FORM_CRT, crt, bl2);
   write_seed("stage2_verify", "v21-valid", seed(0, 0, v21Key, v21Image));
-  write_seed("stage2_verify", "v21-valid-empty-bl2", seed(0, 0, v21Key, signed_image(QIV_SBL_FORM_CRT, crt, {})));
+  write_seed("stage2_verify", "v21-valid-empty-bl2",
+             seed(0, 0, v21Key, signed_image(QIV_SBL_FORM_CRT, crt, {})));
   Bytes tampered = v21Image;
   tampered[3] ^= 4;
   write_seed("stage2_verify", "v21-altered-image", seed(0, 0, v21Key, tampered));
   Bytes damagedTail = v21Key;
   damagedTail[300] ^= 0xFF;  // self-signature: not looked at
   write_seed("stage2_verify", "v21-damaged-self-signature", seed(0, 0, damagedTail, v21Image));
-  write_seed("stage2_verify", "v21-short-image", seed(0, 0, v21Key, Bytes(v21Image.begin(), v21Image.begin() + 200)));
+  write_seed("stage2_verify", "v21-short-image",
+             seed(0, 0, v21Key, Bytes(v21Image.begin(), v21Image.begin() + 200)));
   Bytes tooLarge = v21Key;
   tooLarge.resize(1100, 0);
   write_seed("stage2_verify", "v21-key-file-too-large", seed(0, 0, tooLarge, v21Image));
@@ -478,7 +523,8 @@ void stage2_seeds(const QIV_RSA_PRIVATE_KEY& k2048, const QIV_RSA_PRIVATE_KEY& k
   write_seed("stage2_verify", "v11-exponent-length-5", seed(1, 0, exp5, v11Image));
   write_seed("stage2_verify", "v11-given-v21-key-file", seed(1, 0, v21Key, v21Image));
   write_seed("stage2_verify", "v21-given-v11-record", seed(0, 0, v11Key, v11Image));
-  write_seed("stage2_verify", "v11-short-record", seed(1, 0, Bytes(v11Key.begin(), v11Key.begin() + 100), v11Image));
+  write_seed("stage2_verify", "v11-short-record",
+             seed(1, 0, Bytes(v11Key.begin(), v11Key.begin() + 100), v11Image));
   write_seed("stage2_verify", "v11-odd-signature-length-64", seed(3, 64, v11Key, v11Image));
 }
 

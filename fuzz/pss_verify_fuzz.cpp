@@ -65,8 +65,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // Read off the bytes, not the digits: odd, and 3 or more.
   const bool exponentProves =
       !exponentLe.empty() && (exponentLe[0] & 1) != 0 &&
-      (exponentLe[0] >= 3 ||
-       std::any_of(exponentLe.begin() + 1, exponentLe.end(), [](std::uint8_t b) { return b != 0; }));
+      (exponentLe[0] >= 3 || std::any_of(exponentLe.begin() + 1, exponentLe.end(),
+                                         [](std::uint8_t b) { return b != 0; }));
   if (!exponentProves) FUZZ_CHECK(rc == QIV_ERR_FAIL);
   const bool expected =
       exponentProves && ref::pss_verify(modulusLe, signatureLe, exponentLe, mHashBytes);

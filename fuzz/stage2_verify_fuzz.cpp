@@ -61,7 +61,9 @@ KeyView v21_key(Span key) {
   return {true, key.subspan(4, 4 * k), key.subspan(264, 4)};
 }
 
-KeyView v11_key(Span key) { return {true, key.first(128), key.subspan(128, 4)}; }
+KeyView v11_key(Span key) {
+  return {true, key.first(128), key.subspan(128, 4)};
+}
 
 // Splits a signed image as the commands do: message, then the last sigSize bytes.
 struct SignedImage {
@@ -73,8 +75,8 @@ struct SignedImage {
 };
 
 // Verifies in place and checks the outcome against the reference; true when it verified.
-bool verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view,
-                      const fuzz::Bytes& file, std::uint32_t sigSize) {
+bool verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view, const fuzz::Bytes& file,
+                      std::uint32_t sigSize) {
   SignedImage image(file, sigSize);
   const fuzz::Bytes keyBefore(key.begin(), key.end());
   const Span message(image.bytes.data(), image.messageLen);
@@ -96,8 +98,8 @@ bool verify_and_check(Span key, std::uint32_t keyLen, const KeyView& view,
   if (expected) {
     FUZZ_CHECK(rc == 0 && image.bytes.equals(file));
   } else {
-    FUZZ_CHECK(rc == (view.usable && !exponentProves ? QIV_SBL_VERIFY_BAD_KEY
-                                                     : QIV_SBL_VERIFY_FAILED));
+    FUZZ_CHECK(rc ==
+               (view.usable && !exponentProves ? QIV_SBL_VERIFY_BAD_KEY : QIV_SBL_VERIFY_FAILED));
     FUZZ_CHECK(fuzz::all_zero(Span(image.signature(), sigSize)));
   }
   return expected;

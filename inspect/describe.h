@@ -13,10 +13,10 @@
 #include <string>
 #include <utility>
 
-#include "format/format.h"
 #include "crypto/crypto.h"
-#include "inspect/inspect.h"
 #include "crypto/endian.h"
+#include "format/format.h"
+#include "inspect/inspect.h"
 
 namespace inspect::detail {
 
@@ -27,7 +27,12 @@ using Record = std::span<const std::uint8_t, N>;
 inline constexpr std::uint32_t kWordSize = 4;
 // Every v1.1 key of the tool chain has this public exponent; a v1.1 maker key file and context
 // have no other mark.
-inline constexpr std::uint32_t kExponentV11 = 65537;
+inline constexpr std::uint32_t kExponentV11 = sbl::kKeySetV11.publicExponent;
+
+// Everything that tells the two sets apart (sbl/layout.h).
+constexpr const sbl::KeySetLayout& layout_of(KeySet set) {
+  return set == KeySet::kV21 ? sbl::kKeySetV21 : sbl::kKeySetV11;
+}
 // AES-128-CBC works on 16-byte blocks.
 inline constexpr std::uint32_t kAesBlockSize = 16;
 

@@ -37,26 +37,12 @@ std::array<std::uint8_t, N> copy_of(ByteView bytes) {
   return out;
 }
 
-struct SetLayout {
-  std::uint32_t contextSize, keyPartSize, signature, signatureSize, record, recordSize;
-};
-constexpr SetLayout kLayoutV21{C21::kSize,          C21::kNextStageKeySize,
-                               C21::kSignature,     C21::kSignatureSize,
-                               C21::kPublicKeyInfo, C21::kPublicKeyInfoSize};
-constexpr SetLayout kLayoutV11{C11::kSize,          C11::kNextStageKeySize,
-                               C11::kSignature,     C11::kSignatureSize,
-                               C11::kPublicKeyInfo, C11::kPublicKeyInfoSize};
-
-const SetLayout& layout_of(KeySet set) {
-  return set == KeySet::kV21 ? kLayoutV21 : kLayoutV11;
-}
-
 // The signature covers SHA-1(everything before the context || next-stage key) and is verified
 // with the key of the context's own record, as the device's context check does it; the
 // record's tag is a separate check, so a damaged tag and a bad signature are told apart.
 Check check_context_signature(ByteView file, const Stage1Layout& layout) {
   static const std::string kName = "context signature";
-  const SetLayout& l = layout_of(layout.set);
+  const sbl::ContextShape& l = layout_of(layout.set).context;
   const ByteView context = file.subspan(static_cast<std::size_t>(layout.contextOffset));
   if (layout.set == KeySet::kV21) {
     const std::uint32_t length = qiv::load_le32(context.data() + C21::kSignatureLength);
@@ -67,12 +53,13 @@ Check check_context_signature(ByteView file, const Stage1Layout& layout) {
   }
   auto digest = sha1(file.first(static_cast<std::size_t>(layout.signedLength())),
                      context.first(l.keyPartSize));
-  auto record = copy_of<C21::kPublicKeyInfoSize>(context.subspan(l.record, l.recordSize));
+  auto record = copy_of<C21::kPublicKeyInfoSize>(
+      context.subspan(l.publicKeyInfo, layout_of(layout.set).record.size));
   auto signature = copy_of<C21::kSignatureSize>(context.subspan(l.signature, l.signatureSize));
   const bool ok = Verify_PSS_RSASignature(record.data(), l.keyPartSize, digest.data(),
                                           static_cast<std::uint32_t>(digest.size()),
                                           signature.data(), l.signatureSize) == 0;
-  const ByteView makerKey = context.subspan(l.record, l.keyPartSize);
+  const ByteView makerKey = context.subspan(l.publicKeyInfo, l.keyPartSize);
   const std::string maker = "maker key " + fingerprint(makerKey);
   if (ok) return passed(kName, "verifies with the " + maker);
   if (const auto refusal = exponent_refusal(makerKey, layout.set)) {
@@ -89,7 +76,7 @@ Check check_next_stage_key(ByteView file, const Stage1Layout& layout, const Stag
                              " key; this image is " + set_name(layout.set));
   }
   const ByteView inContext = file.subspan(static_cast<std::size_t>(layout.contextOffset),
-                                          layout_of(layout.set).keyPartSize);
+                                          layout_of(layout.set).context.keyPartSize);
   const std::string given = fingerprint(key.bytes());
   if (std::equal(inContext.begin(), inContext.end(), key.bytes().begin(), key.bytes().end())) {
     return passed(kName, "key fingerprint " + given);
@@ -167,10 +154,10 @@ Check check_record_tag(ByteView file, std::uint64_t record, KeySet set,
 
 void add_stage1_checks(ByteView file, const Stage1Layout& layout, const DeviceInputs& device,
                        Report& report) {
-  const SetLayout& l = layout_of(layout.set);
+  const sbl::ContextShape& l = layout_of(layout.set).context;
   bool tagPassed = false;
   if (device.has_efuse()) {
-    Check tag = check_record_tag(file, layout.contextOffset + l.record, layout.set, device);
+    Check tag = check_record_tag(file, layout.contextOffset + l.publicKeyInfo, layout.set, device);
     tagPassed = tag.passed;
     report.checks.push_back(std::move(tag));
     report.checks.push_back(check_context_signature(file, layout));
@@ -182,8 +169,7 @@ void add_stage1_checks(ByteView file, const Stage1Layout& layout, const DeviceIn
 }
 
 bool stage2_signature_verifies(ByteView file, const StageKey& key) {
-  const std::uint32_t size = key.set == KeySet::kV21 ? SignedStage2Image::kSignatureSizeV21
-                                                     : SignedStage2Image::kSignatureSizeV11;
+  const std::uint32_t size = layout_of(key.set).context.signatureSize;
   if (file.size() < size) return false;
   const std::size_t imageLength = file.size() - size;
   auto signature = copy_of<SignedStage2Image::kSignatureSizeV21>(file.subspan(imageLength));

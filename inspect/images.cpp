@@ -222,9 +222,7 @@ void describe_stage1(ByteView file, const Stage1Layout& layout, Report& report) 
 }
 
 void describe_stage2(ByteView file, const StageKey& key, Report& report) {
-  const std::uint64_t signatureSize = key.set == KeySet::kV21
-                                          ? SignedStage2Image::kSignatureSizeV21
-                                          : SignedStage2Image::kSignatureSizeV11;
+  const std::uint64_t signatureSize = layout_of(key.set).context.signatureSize;
   if (file.size() < signatureSize) return;
   const std::uint64_t imageLength = file.size() - signatureSize;
   report.sections.push_back(

@@ -161,9 +161,9 @@ void describe_public_key_record_v11(Record<PublicKeyRecordV11::kSize> file, Repo
       signatureLength != R::kSignatureSize) {
     state = "not checked: its length fields are not the record's";
   } else {
-    state = self_signature_text(key->bytes(), KeySet::kV11,
-                                field<R::kKeyData, R::kKeyDataSize>(file),
-                                field<R::kSignature, R::kSignatureSize>(file));
+    state =
+        self_signature_text(key->bytes(), KeySet::kV11, field<R::kKeyData, R::kKeyDataSize>(file),
+                            field<R::kSignature, R::kSignatureSize>(file));
   }
   report.sections.push_back(
       SectionBuilder("self-signature", R::kSignatureLength, R::kSize - R::kSignatureLength)

@@ -82,8 +82,7 @@ void describe_as_stage2(ByteView file, const StageKey& key, Report& report) {
 }
 
 std::uint64_t stage2_signature_size(const StageKey& key) {
-  return key.set == KeySet::kV21 ? SignedStage2Image::kSignatureSizeV21
-                                 : SignedStage2Image::kSignatureSizeV11;
+  return layout_of(key.set).context.signatureSize;
 }
 
 }  // namespace

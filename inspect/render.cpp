@@ -112,8 +112,8 @@ std::string render_text(const Report& report) {
       // Appended, not "@" + string: g++ 12 at -O3 sees a false overlap in the latter.
       std::string at = "@";
       at += std::to_string(field.offset);
-      out += "    " + padded(at, 9) + padded(field.name, kNameWidth) + value_text(field.value) +
-             "\n";
+      out +=
+          "    " + padded(at, 9) + padded(field.name, kNameWidth) + value_text(field.value) + "\n";
     }
   }
   for (const Check& check : report.checks) {

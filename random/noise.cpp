@@ -11,8 +11,8 @@
 
 #include <cstdlib>
 
-#include "crypto/endian.h"
 #include "crypto/descriptor.h"
+#include "crypto/endian.h"
 #include "crypto/wipe.h"
 #include "random/noise_internal.h"
 #include "random/random.h"

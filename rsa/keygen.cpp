@@ -20,7 +20,8 @@ constexpr uint32_t kMinBits = 128;
 constexpr uint32_t kMaxBits = 2048;
 constexpr uint32_t kMaxKeyDigits = kMaxBits / 32;
 constexpr uint32_t kMaxKeyHalf = kMaxKeyDigits / 2;
-static_assert(kMaxKeyDigits <= QIV_BN_MAX_INVERSE_DIGITS && kMaxKeyDigits <= QIV_RSA_MAX_VERIFY_DIGITS);
+static_assert(kMaxKeyDigits <= QIV_BN_MAX_INVERSE_DIGITS &&
+              kMaxKeyDigits <= QIV_RSA_MAX_VERIFY_DIGITS);
 static_assert(kMaxKeyHalf <= QIV_RSA_MAX_HALF_DIGITS);
 
 // Everything that reveals the key before it is handed over.

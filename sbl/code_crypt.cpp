@@ -11,10 +11,10 @@
 #include <new>
 
 #include "crypto/crypto.h"
+#include "crypto/wipe.h"
 #include "sbl/code_crypt_seam.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
-#include "crypto/wipe.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <array>
 
 #include "crypto/crypto.h"
-#include "sbl/layout.h"
 #include "crypto/endian.h"
+#include "sbl/layout.h"
 #include "sbl/sbl.h"
 
 namespace {
@@ -18,66 +18,20 @@ using Signature = std::array<std::uint8_t, sbl::ContextV21::kSignatureSize>;  //
 
 using Validator = std::int32_t (*)(const std::uint8_t*, std::uint32_t, std::uint8_t*);
 
-// One generation of the context, as data.
-struct ContextFormat {
-  std::uint32_t size;
-  std::uint32_t nextStageKey;
-  std::uint32_t keyPartSize;  // next-stage key and the record's own key part
-  std::uint32_t ownKeyPart;
-  std::uint32_t signature;
-  std::uint32_t signatureSize;
-  bool hasSignatureLength;  // v2.1 only: u32 at ContextV21::kSignatureLength
-  std::uint32_t publicKeyInfo;
-  std::uint32_t serviceTable;
-  std::uint32_t serviceSlots;
-  std::uint32_t trailer;  // [trailer, size) is filler with tag and zero word over it
-  std::uint32_t tag;
-  const std::array<std::uint8_t, sbl::kContextTagSize>* tagText;
-  std::uint32_t zero;
+// One generation of the context: its layout (sbl/layout.h) and how it is signed and trusted.
+struct ContextFormat : sbl::ContextShape {
   std::uint32_t eFuseSize;
   std::int32_t signatureForm;
   Validator validateRecord;
 };
 
-constexpr ContextFormat kV21{
-    .size = sbl::ContextV21::kSize,
-    .nextStageKey = sbl::ContextV21::kNextStageKey,
-    .keyPartSize = sbl::ContextV21::kNextStageKeySize,
-    .ownKeyPart = sbl::ContextV21::kOwnKeyPart,
-    .signature = sbl::ContextV21::kSignature,
-    .signatureSize = sbl::ContextV21::kSignatureSize,
-    .hasSignatureLength = true,
-    .publicKeyInfo = sbl::ContextV21::kPublicKeyInfo,
-    .serviceTable = sbl::ContextV21::kServiceTable,
-    .serviceSlots = sbl::kServiceSlotsV21,
-    .trailer = sbl::ContextV21::kTrailer,
-    .tag = sbl::ContextV21::kTag,
-    .tagText = &sbl::kContextTagV21,
-    .zero = sbl::ContextV21::kZero,
-    .eFuseSize = sbl::EFuseV21::kSize,
-    .signatureForm = QIV_SBL_FORM_CRT,
-    .validateRecord = Validate_SB20_PublicKeyInfo,
-};
+constexpr ContextFormat format_of(const sbl::KeySetLayout& set, Validator validate) {
+  return {set.context, set.eFuseSize, set.crtSigning ? QIV_SBL_FORM_CRT : QIV_SBL_FORM_PLAIN,
+          validate};
+}
 
-constexpr ContextFormat kV11{
-    .size = sbl::ContextV11::kSize,
-    .nextStageKey = sbl::ContextV11::kNextStageKey,
-    .keyPartSize = sbl::ContextV11::kNextStageKeySize,
-    .ownKeyPart = sbl::ContextV11::kOwnKeyPart,
-    .signature = sbl::ContextV11::kSignature,
-    .signatureSize = sbl::ContextV11::kSignatureSize,
-    .hasSignatureLength = false,
-    .publicKeyInfo = sbl::ContextV11::kPublicKeyInfo,
-    .serviceTable = sbl::ContextV11::kServiceTable,
-    .serviceSlots = sbl::kServiceSlotsV11,
-    .trailer = sbl::ContextV11::kTrailer,
-    .tag = sbl::ContextV11::kTag,
-    .tagText = &sbl::kContextTagV11,
-    .zero = sbl::ContextV11::kZero,
-    .eFuseSize = sbl::EFuseV11::kSize,
-    .signatureForm = QIV_SBL_FORM_PLAIN,
-    .validateRecord = Validate_SB10_PublicKeyInfo,
-};
+constexpr ContextFormat kV21 = format_of(sbl::kKeySetV21, Validate_SB20_PublicKeyInfo);
+constexpr ContextFormat kV11 = format_of(sbl::kKeySetV11, Validate_SB10_PublicKeyInfo);
 
 struct DigestCodes {
   std::int32_t init, updateImage, updateKey, final;

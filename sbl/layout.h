@@ -175,6 +175,97 @@ struct PrivateKeyBlob {
 };
 
 // ---------------------------------------------------------------------------------------------
+// The two key sets as data: everything that tells v2.1 from v1.1, from the key's shape to the
+// file names. Every layer reads its differences from here instead of writing them out again.
+
+struct RecordShape {  // the public key information record
+  std::uint32_t size;
+  std::uint32_t keyPartSize;
+  std::uint32_t modulus;
+  std::uint32_t maxModulusDigits;
+  std::uint32_t exponent;
+  std::uint32_t tag;
+  bool hasLengthFields;  // v2.1 stores the byte lengths of modulus and exponent before them
+};
+
+struct ContextShape {  // the stage-1 context
+  std::uint32_t size;
+  std::uint32_t nextStageKey;
+  std::uint32_t keyPartSize;  // next-stage key and the record's own key part
+  std::uint32_t ownKeyPart;
+  std::uint32_t signature;
+  std::uint32_t signatureSize;
+  bool hasSignatureLength;  // v2.1 only: u32 at ContextV21::kSignatureLength
+  std::uint32_t publicKeyInfo;
+  std::uint32_t serviceTable;
+  std::uint32_t serviceSlots;
+  std::uint32_t trailer;  // [trailer, size) is filler with tag and zero word over it
+  std::uint32_t tag;
+  const std::array<std::uint8_t, kContextTagSize>* tagText;
+  std::uint32_t zero;
+};
+
+struct KeyFileNames {  // in the current folder; a customer's are base name + suffix
+  const char* makerEFuse;
+  const char* makerPublicKey;
+  const char* makerPrivateKey;
+  const char* stage2PublicKey;  // the customer's public key under the name stage 1 reads
+  const char* customerPublicSuffix;
+  const char* customerPrivateSuffix;
+};
+
+struct KeySetLayout {
+  const char* name;  // "v2.1", "v1.1"
+  std::uint32_t modulusBits;
+  std::uint32_t publicExponent;
+  bool crtSigning;  // private key blobs and signatures in CRT form (v2.1) or plain (v1.1)
+  std::uint32_t eFuseSize;
+  RecordShape record;
+  ContextShape context;
+  KeyFileNames files;
+};
+
+inline constexpr KeySetLayout kKeySetV21{
+    .name = "v2.1",
+    .modulusBits = 2048,
+    .publicExponent = 3,
+    .crtSigning = true,
+    .eFuseSize = EFuseV21::kSize,
+    .record = {PublicKeyInfoV21::kSize, PublicKeyInfoV21::kKeyPartSize, PublicKeyInfoV21::kModulus,
+               PublicKeyInfoV21::kMaxModulusDigits, PublicKeyInfoV21::kExponent,
+               PublicKeyInfoV21::kTag, true},
+    .context = {ContextV21::kSize, ContextV21::kNextStageKey, ContextV21::kNextStageKeySize,
+                ContextV21::kOwnKeyPart, ContextV21::kSignature, ContextV21::kSignatureSize, true,
+                ContextV21::kPublicKeyInfo, ContextV21::kServiceTable, kServiceSlotsV21,
+                ContextV21::kTrailer, ContextV21::kTag, &kContextTagV21, ContextV21::kZero},
+    .files = {"eFuseData_V21.dat", "publicKeyInfo_V21.dat", "privateKey_V21.dat",
+              "publicKeyInfo_V21_stage2.dat", "_V21.spk", "_V21.prv"},
+};
+
+inline constexpr KeySetLayout kKeySetV11{
+    .name = "v1.1",
+    .modulusBits = 1024,
+    .publicExponent = 65537,
+    .crtSigning = false,
+    .eFuseSize = EFuseV11::kSize,
+    .record = {PublicKeyInfoV11::kSize, PublicKeyInfoV11::kKeyPartSize, PublicKeyInfoV11::kModulus,
+               PublicKeyInfoV11::kMaxModulusDigits, PublicKeyInfoV11::kExponent,
+               PublicKeyInfoV11::kTag, false},
+    .context = {ContextV11::kSize, ContextV11::kNextStageKey, ContextV11::kNextStageKeySize,
+                ContextV11::kOwnKeyPart, ContextV11::kSignature, ContextV11::kSignatureSize, false,
+                ContextV11::kPublicKeyInfo, ContextV11::kServiceTable, kServiceSlotsV11,
+                ContextV11::kTrailer, ContextV11::kTag, &kContextTagV11, ContextV11::kZero},
+    .files = {"eFuseData.dat", "publicKeyInfo.dat", "privateKey.dat", "stage2_key.spk", ".spk",
+              ".prv"},
+};
+
+// A set's key is one modulus long in every field that holds it, its signature too.
+static_assert(kKeySetV21.modulusBits == 8 * PublicKeyInfoV21::kModulusSize &&
+              kKeySetV21.context.signatureSize == PublicKeyInfoV21::kModulusSize);
+static_assert(kKeySetV11.modulusBits == 8 * PublicKeyInfoV11::kModulusSize &&
+              kKeySetV11.context.signatureSize == PublicKeyInfoV11::kModulusSize);
+
+// ---------------------------------------------------------------------------------------------
 // The tables above are contiguous and sum to their record sizes.
 namespace layout_checks {
 using V21 = PublicKeyInfoV21;

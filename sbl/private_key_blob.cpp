@@ -5,8 +5,8 @@
 #include <cstddef>
 
 #include "bignum/bignum.h"
-#include "sbl/layout.h"
 #include "crypto/endian.h"
+#include "sbl/layout.h"
 
 namespace sbl {
 namespace {

@@ -10,11 +10,11 @@
 #include <array>
 
 #include "crypto/crypto.h"
+#include "crypto/endian.h"
+#include "crypto/wipe.h"
 #include "random/random.h"
 #include "sbl/layout.h"
-#include "crypto/endian.h"
 #include "sbl/sbl.h"
-#include "crypto/wipe.h"
 #include "sbl/secret.h"
 
 namespace {
@@ -22,38 +22,13 @@ namespace {
 using Tag = std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN>;
 using IntegrityKey = std::array<std::uint8_t, sbl::EFuseV21::kSize>;  // room for either size
 
-// One generation of the record, as data.
-struct RecordFormat {
-  std::uint32_t size;
-  std::uint32_t keyPartSize;
-  std::uint32_t modulus;
-  std::uint32_t maxModulusDigits;
-  std::uint32_t exponent;
-  std::uint32_t tag;
-  std::uint32_t keySize;  // integrity key = eFuse value length
-  bool hasLengthFields;   // v2.1 stores 4 x digit count before modulus and exponent
+// One generation of the record: its layout (sbl/layout.h) and its integrity key's size, which
+// is the eFuse value's.
+struct RecordFormat : sbl::RecordShape {
+  std::uint32_t keySize;
 };
-
-constexpr RecordFormat kV21{
-    .size = sbl::PublicKeyInfoV21::kSize,
-    .keyPartSize = sbl::PublicKeyInfoV21::kKeyPartSize,
-    .modulus = sbl::PublicKeyInfoV21::kModulus,
-    .maxModulusDigits = sbl::PublicKeyInfoV21::kMaxModulusDigits,
-    .exponent = sbl::PublicKeyInfoV21::kExponent,
-    .tag = sbl::PublicKeyInfoV21::kTag,
-    .keySize = sbl::EFuseV21::kSize,
-    .hasLengthFields = true,
-};
-constexpr RecordFormat kV11{
-    .size = sbl::PublicKeyInfoV11::kSize,
-    .keyPartSize = sbl::PublicKeyInfoV11::kKeyPartSize,
-    .modulus = sbl::PublicKeyInfoV11::kModulus,
-    .maxModulusDigits = sbl::PublicKeyInfoV11::kMaxModulusDigits,
-    .exponent = sbl::PublicKeyInfoV11::kExponent,
-    .tag = sbl::PublicKeyInfoV11::kTag,
-    .keySize = sbl::EFuseV11::kSize,
-    .hasLengthFields = false,
-};
+constexpr RecordFormat kV21{sbl::kKeySetV21.record, sbl::kKeySetV21.eFuseSize};
+constexpr RecordFormat kV11{sbl::kKeySetV11.record, sbl::kKeySetV11.eFuseSize};
 
 struct HmacCodes {
   std::int32_t setInfo, init, update, final;

@@ -4,12 +4,12 @@
 #include <span>
 
 #include "crypto/crypto.h"
+#include "crypto/endian.h"
+#include "crypto/wipe.h"
 #include "rsa/rsa.h"
 #include "sbl/layout.h"
-#include "crypto/endian.h"
 #include "sbl/private_key_blob.h"
 #include "sbl/sbl.h"
-#include "crypto/wipe.h"
 
 namespace {
 
@@ -21,7 +21,8 @@ constexpr std::uint32_t kMaxDigits = QIV_RSA_MAX_VERIFY_DIGITS;
 static_assert(sbl::PrivateKeyBlob::kMaxModulusDigits == kMaxDigits &&
               sbl::PublicKeyInfoV21::kMaxModulusDigits == kMaxDigits);
 // The plain-form blob carries n and d only; its keys are the v1.1 set's, whose exponent is fixed.
-constexpr std::uint32_t kPlainFormExponent = 65537;
+constexpr std::uint32_t kPlainFormExponent = sbl::kKeySetV11.publicExponent;
+static_assert(!sbl::kKeySetV11.crtSigning);
 
 struct Sha1Codes {
   std::int32_t init, update, final;
@@ -47,12 +48,11 @@ struct PublicKeyLayout {
   std::uint32_t modulus;   // byte offset of the k-digit modulus
   std::uint32_t exponent;  // byte offset of the one-digit exponent
 };
-constexpr PublicKeyLayout kKeyV11{sbl::PublicKeyInfoV11::kMaxModulusDigits,
-                                  sbl::PublicKeyInfoV11::kModulus,
-                                  sbl::PublicKeyInfoV11::kExponent};
-constexpr PublicKeyLayout kKeyV21{sbl::PublicKeyInfoV21::kMaxModulusDigits,
-                                  sbl::PublicKeyInfoV21::kModulus,
-                                  sbl::PublicKeyInfoV21::kExponent};
+constexpr PublicKeyLayout layout_of(const sbl::RecordShape& r) {
+  return {r.maxModulusDigits, r.modulus, r.exponent};
+}
+constexpr PublicKeyLayout kKeyV11 = layout_of(sbl::kKeySetV11.record);
+constexpr PublicKeyLayout kKeyV21 = layout_of(sbl::kKeySetV21.record);
 constexpr std::uint32_t kSignatureSizeV11 = kKeyV11.digits * kDigitSize;  // 128
 constexpr std::uint32_t kSignatureSizeV21 = kKeyV21.digits * kDigitSize;  // 256
 
@@ -86,8 +86,8 @@ bool layout_from_record(const std::uint8_t* publicKey, PublicKeyLayout& layout) 
   const std::uint32_t modulusLength = qiv::load_le32(publicKey + R::kModulusLength);
   const std::uint32_t exponentLength = qiv::load_le32(publicKey + R::kExponentLength);
   const std::uint32_t k = modulusLength / kDigitSize;
-  if (modulusLength % kDigitSize != 0 || k < QIV_RSA_MIN_VERIFY_DIGITS || k > R::kMaxModulusDigits ||
-      exponentLength != R::kExponentSize) {
+  if (modulusLength % kDigitSize != 0 || k < QIV_RSA_MIN_VERIFY_DIGITS ||
+      k > R::kMaxModulusDigits || exponentLength != R::kExponentSize) {
     return false;
   }
   layout = PublicKeyLayout{k, R::kModulus, R::kExponent};

@@ -19,8 +19,8 @@
 #include <memory>
 #include <new>
 #include <span>
-#include <tuple>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace {

@@ -1,7 +1,6 @@
 // Whole-file helpers: exact reads and writes; input failures end the process; output failures
 // are reported while the old file survives and no temporary is left behind.
 #include "cli/files.h"
-#include "cli/files_seam.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -13,7 +12,9 @@
 #include <functional>
 #include <vector>
 
+#include "cli/files_seam.h"
 #include "tests/cli/child_process.h"
+#include "tests/cli/expected_texts.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {
@@ -56,19 +57,19 @@ TEST(Files, UnreadableOrShortInputEndsTheProcess) {
   const std::string shortFile = (dir / "short").string();
   std::array<std::uint8_t, 20> buffer{};
   const std::vector<std::pair<std::function<int()>, std::string>> cases = {
-      {[&] { return get_file_length(missing.c_str()); }, "file open error\n"},
-      {[&] { return get_file_length(folder.c_str()); }, "file open error\n"},
-      {[&] { return get_file_length("/dev/null"); }, "file read error\n"},
+      {[&] { return get_file_length(missing.c_str()); }, kFileOpenError},
+      {[&] { return get_file_length(folder.c_str()); }, kFileOpenError},
+      {[&] { return get_file_length("/dev/null"); }, kFileReadError},
       {[&] {
          read_file(folder.c_str(), buffer.data(), 1);
          return 0;
        },
-       "file open error\n"},
+       kFileOpenError},
       {[&] {
          read_file(shortFile.c_str(), buffer.data(), 20);
          return 0;
        },
-       "file open error\n"},
+       kFileOpenError},
   };
   for (const auto& [body, line] : cases) {
     const Captured run = run_in_child(body);
@@ -99,7 +100,7 @@ TEST(Files, InputThatChangesSizeWhileReadIsRefused) {
         read();
         return 0;
       });
-      EXPECT_EQ(run.output, "file read error\n");
+      EXPECT_EQ(run.output, kFileReadError);
       EXPECT_EQ(run.status, 255);
     }
   }
@@ -138,15 +139,15 @@ TEST(Files, FailedOutputsKeepTheOldFileAndLeaveNoTemporary) {
   const struct {
     fs::path target;
     std::function<void()> prepare;
-    const char* line;
+    std::string line;
   } cases[] = {
-      {folder / "old", readOnly, "file open error\n"},
-      {folder / "new", readOnly, "file open error\n"},
-      {dir / "missing" / "new", nothing, "file open error\n"},
-      {dir.path(), nothing, "file open error\n"},
-      {"", nothing, "file open error\n"},
-      {folder / "old", fullDisk, "file write error\n"},
-      {"/dev/full", nothing, "file write error\n"},
+      {folder / "old", readOnly, kFileOpenError},
+      {folder / "new", readOnly, kFileOpenError},
+      {dir / "missing" / "new", nothing, kFileOpenError},
+      {dir.path(), nothing, kFileOpenError},
+      {"", nothing, kFileOpenError},
+      {folder / "old", fullDisk, kFileWriteError},
+      {"/dev/full", nothing, kFileWriteError},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.target);

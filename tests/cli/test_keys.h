@@ -42,5 +42,6 @@ inline std::uint32_t le32_at(const std::vector<std::uint8_t>& bytes, std::size_t
 
 // Bounds-checked: g++ 12 at -O3 cannot see that the offsets fit and warns on the plain store.
 inline void set_le32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t v) {
-  for (std::size_t i = 0; i < 4; ++i) bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (8 * i));
+  for (std::size_t i = 0; i < 4; ++i)
+    bytes.at(offset + i) = static_cast<std::uint8_t>(v >> (8 * i));
 }

@@ -207,7 +207,8 @@ TEST(Hdrmark, HelpAndVersionPrintTheirTextAndTouchNothing) {
     write_bytes(folder / kInput, pattern(100));
     const ToolRun run = run_tool(TOOL_PATH, folder, {}, {"other", arg});
     EXPECT_EQ(run.status, 0) << arg;
-    EXPECT_TRUE(run.out.starts_with(arg == "--version" ? "hdrmark version 2.1\n" : "Usage: hdrmark\n"))
+    EXPECT_TRUE(
+        run.out.starts_with(arg == "--version" ? "hdrmark version 2.1\n" : "Usage: hdrmark\n"))
         << arg;
     EXPECT_EQ(read_bytes(folder / kInput), pattern(100)) << arg;
     EXPECT_FALSE(fs::exists(folder / kAlba) || fs::exists(folder / kBrio)) << arg;

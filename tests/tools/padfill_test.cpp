@@ -151,7 +151,8 @@ TEST(Padfill, HelpAndVersionPrintTheirTextAndTouchNothing) {
     write_bytes(folder / kImage, pattern(100));
     const ToolRun run = run_tool(TOOL_PATH, folder, {}, {"other", arg});
     EXPECT_EQ(run.status, 0) << arg;
-    EXPECT_TRUE(run.out.starts_with(arg == "--version" ? "padfill version 2.1\n" : "Usage: padfill\n"))
+    EXPECT_TRUE(
+        run.out.starts_with(arg == "--version" ? "padfill version 2.1\n" : "Usage: padfill\n"))
         << arg;
     EXPECT_EQ(read_bytes(folder / kImage), pattern(100)) << arg;
   }
