@@ -14,7 +14,7 @@ constexpr uint8_t kOuterPad = 0x5C;
 using KeyBlock = qiv::SecretArray<uint8_t, QIV_SHA1_BLOCK_LEN>;
 
 void xor_all(KeyBlock& block, uint8_t pad) {
-  for (auto& b : block.v) b ^= pad;
+  for (auto& b : *block) b ^= pad;
 }
 
 // Chaining values after absorbing exactly one block, to be resumed later. The block is

@@ -44,26 +44,20 @@ class Wiped {
   const T* operator->() const { return &value_; }
   T* get() { return &value_; }
 
+  // For an array T (SecretArray): its elements directly.
+  auto* data() { return value_.data(); }
+  const auto* data() const { return value_.data(); }
+  decltype(auto) operator[](std::size_t i) { return value_[i]; }
+  decltype(auto) operator[](std::size_t i) const { return value_[i]; }
+  static constexpr std::size_t size() { return sizeof(T) / sizeof(value_[0]); }
+
  private:
   T value_{};
 };
 
 // A local array for secret material that is zeroed on every path out of its scope.
 template <typename T, std::size_t N>
-struct SecretArray {
-  std::array<T, N> v{};
-
-  SecretArray() = default;
-  SecretArray(const SecretArray&) = delete;
-  SecretArray& operator=(const SecretArray&) = delete;
-  ~SecretArray() { wipe(v.data(), sizeof v); }
-
-  T* data() { return v.data(); }
-  const T* data() const { return v.data(); }
-  T& operator[](std::size_t i) { return v[i]; }
-  const T& operator[](std::size_t i) const { return v[i]; }
-  static constexpr std::size_t size() { return N; }
-};
+using SecretArray = Wiped<std::array<T, N>>;
 
 // A zero-filled heap buffer for secret material (plain code, a decrypted key file), wiped
 // before it is released. Allocation does not throw: ok() is false when the memory could not be

@@ -39,7 +39,7 @@ std::optional<StageKey> stage_key_from_file(ByteView file) {
 
 bool DeviceInputs::set_efuse(ByteView file) {
   if (file.size() != sbl::EFuseV21::kSize && file.size() != sbl::EFuseV11::kSize) return false;
-  std::copy(file.begin(), file.end(), eFuse_.v.begin());
+  std::copy(file.begin(), file.end(), eFuse_->begin());
   eFuseLength_ = static_cast<std::uint32_t>(file.size());
   return true;
 }

@@ -129,7 +129,7 @@ class DeviceInputs {
 
   [[nodiscard]] bool has_efuse() const { return eFuseLength_ != 0; }
   [[nodiscard]] KeySet efuse_set() const;
-  [[nodiscard]] ByteView efuse() const { return ByteView(eFuse_.v).first(eFuseLength_); }
+  [[nodiscard]] ByteView efuse() const { return ByteView(*eFuse_).first(eFuseLength_); }
   [[nodiscard]] const std::optional<StageKey>& key() const { return key_; }
 
  private:

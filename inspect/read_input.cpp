@@ -67,7 +67,7 @@ Input read_input(const std::string& path) {
       qiv::wipe(bytes.data(), bytes.size());
       bytes.swap(larger);
     }
-    bytes.insert(bytes.end(), chunk.v.begin(), chunk.v.begin() + got);
+    bytes.insert(bytes.end(), chunk->begin(), chunk->begin() + got);
   }
   input.size = bytes.size();
   input.status = Input::Status::kRead;

@@ -155,7 +155,7 @@ std::int32_t QIV_RSA_KeyGen(QIV_RSA_PRIVATE_KEY* key, std::uint32_t bits) {
     // the CRT operation needs p > q.
     const int order = qiv_bn_cmp(w.p.data(), h, w.q.data(), h);
     if (order == 0) continue;
-    if (order < 0) std::swap(w.p.v, w.q.v);
+    if (order < 0) std::swap(*w.p, *w.q);
 
     // p and q are odd: p - 1 and q - 1 are them with the lowest bit cleared.
     qiv_bn_copy(w.p1.data(), w.p.data(), h);
