@@ -1,13 +1,16 @@
 // Addition and subtraction with carry: a + b = dst + carry * 2^(32 na), a - b = dst - borrow *
 // 2^(32 na), in place and into a separate array.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 TEST(AddSub, OneDigitCarryAndBorrow) {
   std::uint32_t a = 0xFFFFFFFFu, one = 1;
@@ -34,8 +37,7 @@ TEST(AddSub, MatchOpenSslInPlaceAndSeparate) {
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t na = gen.between(1, 66), nb = i % 4 == 0 ? na : gen.between(0, na);
     const Digits a = gen.number(na), b = gen.number(nb);
-    const auto A = bntest::bn(a), B = bntest::bn(b), wrap = bntest::bn_new(),
-               got = bntest::bn_new();
+    const auto A = ref::to_bn(a), B = ref::to_bn(b), wrap = ref::new_bn(), got = ref::new_bn();
     BN_set_bit(wrap.get(), static_cast<int>(32 * na));
 
     Digits sum = a, diff = a, sum2(na, 0xDEADBEEFu), diff2(na, 0xDEADBEEFu);
@@ -55,11 +57,11 @@ TEST(AddSub, MatchOpenSslInPlaceAndSeparate) {
 
     BN_add(got.get(), A.get(), B.get());
     if (carry) BN_sub(got.get(), got.get(), wrap.get());
-    ASSERT_EQ(bntest::digits(got.get(), na), sum) << gen.where(i);
+    ASSERT_EQ(ref::to_digits(got.get(), na), sum) << gen.where(i);
     ASSERT_EQ(borrow, BN_cmp(A.get(), B.get()) < 0 ? 1u : 0u) << gen.where(i);
     BN_sub(got.get(), A.get(), B.get());
     if (borrow) BN_add(got.get(), got.get(), wrap.get());
-    ASSERT_EQ(bntest::digits(got.get(), na), diff) << gen.where(i);
+    ASSERT_EQ(ref::to_digits(got.get(), na), diff) << gen.where(i);
   }
 }
 

@@ -1,13 +1,16 @@
 // Copy and three-way comparison over possibly different digit counts.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 TEST(Compare, LongerOperandDecidesByItsExtraDigits) {
   const std::uint32_t b[1] = {5};
@@ -30,7 +33,7 @@ TEST(Compare, MatchesOpenSslOnMixedLengths) {
     if (i % 4 == 0) {  // equal in the common digits: only the extra digits may differ
       for (std::uint32_t k = 0; k < std::min(na, nb); ++k) b[k] = a[k];
     }
-    const int expected = BN_cmp(bntest::bn(a).get(), bntest::bn(b).get());
+    const int expected = BN_cmp(ref::to_bn(a).get(), ref::to_bn(b).get());
     ASSERT_EQ(qiv_bn_cmp(a.data(), na, b.data(), nb), expected) << gen.where(i);
   }
 }

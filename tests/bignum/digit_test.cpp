@@ -1,13 +1,16 @@
 // One-digit helpers: products, two-by-one division, gcd and the remainder by one digit.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <numeric>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 TEST(DigitHelpers, ProductOfLargestDigitsFillsBothHalves) {
   std::uint32_t out[2] = {};
@@ -58,7 +61,7 @@ TEST(DigitHelpers, ModDigitMatchesOpenSsl) {
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const Digits a = gen.number(gen.between(1, 66));
     const std::uint32_t d = i % 2 == 0 ? gen.between(1, 65537) : gen.between(1, 0xFFFFFFFFu);
-    const BN_ULONG expected = BN_mod_word(bntest::bn(a).get(), d);
+    const BN_ULONG expected = BN_mod_word(ref::to_bn(a).get(), d);
     ASSERT_EQ(bn_ModD(a.data(), static_cast<std::uint32_t>(a.size()), d), expected) << gen.where(i);
   }
 }

@@ -1,15 +1,18 @@
 // Long division and in-place reduction against OpenSSL, with the shapes that exercise the
 // quotient estimate: capped estimates, estimates two too large, exact divisions.
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 
 #include "bignum/bignum.h"
 #include "crypto/crypto.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 struct DivResult {
   Digits q, r;
@@ -78,7 +81,7 @@ TEST(Div, EstimateTwoTooLargeIsCorrectedTwice) {
 // small, half or full, so that the refinement lowers the estimate twice, once, or stops because
 // its remainder has reached 2^32.
 TEST(Div, RefinedEstimateAtTheExtremesOfTheTopDigits) {
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   const std::uint32_t edges[] = {0, 1, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFEu, 0xFFFFFFFFu};
   for (const std::uint32_t dTop : {0x80000000u, 0x80000001u, 0xC0000000u, 0xFFFFFFFFu}) {
     for (const std::uint32_t dNext : edges) {
@@ -86,13 +89,13 @@ TEST(Div, RefinedEstimateAtTheExtremesOfTheTopDigits) {
         for (const std::uint32_t wLow : edges) {
           const Digits b = {0x9E3779B9u, dNext, dTop};
           const Digits a = {0x85EBCA6Bu, wLow, wNext, dTop - (wLow & 1u)};
-          const auto eq = bntest::bn_new(), er = bntest::bn_new();
-          BN_div(eq.get(), er.get(), bntest::bn(a).get(), bntest::bn(b).get(), c.get());
+          const auto eq = ref::new_bn(), er = ref::new_bn();
+          BN_div(eq.get(), er.get(), ref::to_bn(a).get(), ref::to_bn(b).get(), c.get());
           const DivResult d = divide(a, b);
-          ASSERT_EQ(d.q, bntest::digits(eq.get(), 2)) << dTop << " " << dNext << " " << wNext;
-          ASSERT_EQ(d.r, bntest::digits(er.get(), 3)) << dTop << " " << dNext << " " << wNext;
+          ASSERT_EQ(d.q, ref::to_digits(eq.get(), 2)) << dTop << " " << dNext << " " << wNext;
+          ASSERT_EQ(d.r, ref::to_digits(er.get(), 3)) << dTop << " " << dNext << " " << wNext;
           // The reduction asks the top digits to be below the modulus already.
-          if (BN_cmp(bntest::bn(a.data() + 1, 3).get(), bntest::bn(b).get()) >= 0) continue;
+          if (BN_cmp(ref::to_bn(a.data() + 1, 3).get(), ref::to_bn(b).get()) >= 0) continue;
           Digits t = a;
           qiv_bn_ClassicalRed(t.data(), 4, b.data(), 3);
           Digits want = d.r;
@@ -126,26 +129,26 @@ TEST(ClassicalRed, EqualLengthsLeaveTUnchanged) {
 // (capped and oversized estimates) and r = 0 for exact divisions.
 TEST(Div, MatchesOpenSslAndAllowsQuotientAndRemainderInTheDividend) {
   bntest::Gen gen(701);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t nb = gen.between(1, 66);
     const std::uint32_t na = gen.between(nb, i % 4 == 0 ? 131 : std::min(131u, 2 * nb + 2));
     Digits b = gen.full(nb), a;
     if (i % 2 == 0) {
-      const auto x = bntest::bn_new();
-      BN_mul(x.get(), bntest::bn(gen.number(na - nb)).get(), bntest::bn(b).get(), c.get());
-      if (i % 6 != 0) BN_add(x.get(), x.get(), bntest::bn(gen.number(nb - 1)).get());
-      a = bntest::digits(x.get(), na);
+      const auto x = ref::new_bn();
+      BN_mul(x.get(), ref::to_bn(gen.number(na - nb)).get(), ref::to_bn(b).get(), c.get());
+      if (i % 6 != 0) BN_add(x.get(), x.get(), ref::to_bn(gen.number(nb - 1)).get());
+      a = ref::to_digits(x.get(), na);
     } else {
       a = gen.number(na);
       if (i % 3 == 0) a[na - 1] = b[nb - 1];
     }
-    const auto eq = bntest::bn_new(), er = bntest::bn_new();
-    BN_div(eq.get(), er.get(), bntest::bn(a).get(), bntest::bn(b).get(), c.get());
+    const auto eq = ref::new_bn(), er = ref::new_bn();
+    BN_div(eq.get(), er.get(), ref::to_bn(a).get(), ref::to_bn(b).get(), c.get());
 
     const DivResult d = divide(a, b);
-    ASSERT_EQ(d.q, bntest::digits(eq.get(), na - nb + 1)) << gen.where(i);
-    ASSERT_EQ(d.r, bntest::digits(er.get(), nb)) << gen.where(i);
+    ASSERT_EQ(d.q, ref::to_digits(eq.get(), na - nb + 1)) << gen.where(i);
+    ASSERT_EQ(d.r, ref::to_digits(er.get(), nb)) << gen.where(i);
     ASSERT_EQ(d.ret, BN_is_zero(er.get()) ? 0 : 1) << gen.where(i);
 
     Digits inq = a, inr = a;  // quotient, then remainder, written over the dividend itself
@@ -159,23 +162,23 @@ TEST(Div, MatchesOpenSslAndAllowsQuotientAndRemainderInTheDividend) {
 // t below m * 2^(32(nt-nm)): its top nm digits are reduced modulo m, or set to m - 1.
 TEST(ClassicalRed, MatchesOpenSsl) {
   bntest::Gen gen(702);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t nm = gen.between(1, 66), nt = gen.between(nm, 2 * nm + 1);
     const Digits m = gen.normalised(nm);
     Digits t = gen.number(nt);
-    const auto top = bntest::bn_new();
+    const auto top = ref::new_bn();
     if (i % 3 == 0) {  // just below the modulus: the first window takes the capped estimate
-      BN_sub(top.get(), bntest::bn(m).get(), BN_value_one());
+      BN_sub(top.get(), ref::to_bn(m).get(), BN_value_one());
     } else {
-      BN_mod(top.get(), bntest::bn(t.data() + (nt - nm), nm).get(), bntest::bn(m).get(), c.get());
+      BN_mod(top.get(), ref::to_bn(t.data() + (nt - nm), nm).get(), ref::to_bn(m).get(), c.get());
     }
-    const Digits reduced = bntest::digits(top.get(), nm);
+    const Digits reduced = ref::to_digits(top.get(), nm);
     std::copy(reduced.begin(), reduced.end(), t.begin() + (nt - nm));
 
-    const auto expected = bntest::bn_new();
-    BN_mod(expected.get(), bntest::bn(t).get(), bntest::bn(m).get(), c.get());
-    Digits want = bntest::digits(expected.get(), nm);
+    const auto expected = ref::new_bn();
+    BN_mod(expected.get(), ref::to_bn(t).get(), ref::to_bn(m).get(), c.get());
+    Digits want = ref::to_digits(expected.get(), nm);
     want.resize(nt, 0);
     qiv_bn_ClassicalRed(t.data(), nt, m.data(), nm);
     ASSERT_EQ(t, want) << gen.where(i);

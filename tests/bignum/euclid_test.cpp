@@ -1,15 +1,17 @@
 // Modular inverse against OpenSSL's BN_mod_inverse, and the gcd's low digit when there is none.
+#include <gtest/gtest.h>
 #include <openssl/err.h>
 
 #include <cstdint>
 
 #include "bignum/bignum.h"
 #include "crypto/crypto.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 struct Inverse {
   std::int32_t ret;
@@ -24,14 +26,14 @@ Inverse invert(const Digits& a, const Digits& m) {
 
 // The reference answer: the inverse, or the low digit of gcd(a, m) when there is none.
 Inverse reference(const Digits& a, const Digits& m, BN_CTX* c) {
-  const auto inv = bntest::bn_new(), g = bntest::bn_new();
-  if (BN_mod_inverse(inv.get(), bntest::bn(a).get(), bntest::bn(m).get(), c) != nullptr) {
-    return {QIV_SUCCESS, bntest::digits(inv.get(), m.size())};
+  const auto inv = ref::new_bn(), g = ref::new_bn();
+  if (BN_mod_inverse(inv.get(), ref::to_bn(a).get(), ref::to_bn(m).get(), c) != nullptr) {
+    return {QIV_SUCCESS, ref::to_digits(inv.get(), m.size())};
   }
   ERR_clear_error();
-  BN_gcd(g.get(), bntest::bn(a).get(), bntest::bn(m).get(), c);
+  BN_gcd(g.get(), ref::to_bn(a).get(), ref::to_bn(m).get(), c);
   Digits low(m.size(), 0);
-  low[0] = bntest::digits(g.get(), m.size())[0];
+  low[0] = ref::to_digits(g.get(), m.size())[0];
   return {QIV_ERR_FAIL, low};
 }
 
@@ -42,7 +44,7 @@ void expect_matches_reference(const Digits& a, const Digits& m, BN_CTX* c) {
 }
 
 Digits fibonacci(int k, std::uint32_t n) {
-  const auto a = bntest::bn_new(), b = bntest::bn_new(), t = bntest::bn_new();
+  const auto a = ref::new_bn(), b = ref::new_bn(), t = ref::new_bn();
   BN_zero(a.get());
   BN_one(b.get());
   for (int i = 0; i < k; ++i) {
@@ -50,7 +52,7 @@ Digits fibonacci(int k, std::uint32_t n) {
     BN_copy(a.get(), b.get());
     BN_copy(b.get(), t.get());
   }
-  return bntest::digits(a.get(), n);
+  return ref::to_digits(a.get(), n);
 }
 
 TEST(Euclid, OneIsItsOwnInverseWithoutReduction) {
@@ -71,7 +73,7 @@ TEST(Euclid, OneDigitInverseAndCommonFactor) {
 // e = 65537 against a 32-digit even modulus: the first step is a long division.
 TEST(Euclid, PublicExponentAgainstEvenModulus) {
   bntest::Gen gen(901);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   Digits m = gen.normalised(32);
   m[0] &= ~1u;
   while (bn_ModD(m.data(), 32, 65537) == 0) m[0] += 2;
@@ -79,15 +81,15 @@ TEST(Euclid, PublicExponentAgainstEvenModulus) {
   e[0] = 65537;
   const Inverse r = invert(e, m);
   ASSERT_EQ(r.ret, QIV_SUCCESS);
-  const auto prod = bntest::bn_new();
-  BN_mod_mul(prod.get(), bntest::bn(e).get(), bntest::bn(r.dst).get(), bntest::bn(m).get(),
+  const auto prod = ref::new_bn();
+  BN_mod_mul(prod.get(), ref::to_bn(e).get(), ref::to_bn(r.dst).get(), ref::to_bn(m).get(),
              c.get());
   EXPECT_TRUE(BN_is_one(prod.get()));
 }
 
 // Consecutive Fibonacci numbers make every quotient 1: the longest run of small steps.
 TEST(Euclid, ConsecutiveFibonacciNumbers) {
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int k : {2729, 2749, 2765}) {  // F(2730) .. F(2766) have 60 digits
     const std::uint32_t n = 60;
     const Digits m = fibonacci(k + 1, n), a = fibonacci(k, n);
@@ -106,7 +108,7 @@ TEST(Euclid, SubtractionThenLongQuotient) {
 // One-digit a against a two-digit m whose top digit is below a: the repeated estimate runs
 // down to one-digit values while still in the multi-digit phase.
 TEST(Euclid, RepeatedEstimateDownToOneDigitValues) {
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   expect_matches_reference({3, 0}, {7, 1}, c.get());
   expect_matches_reference({0xFFFF, 0}, {0x12345, 0xFFFE}, c.get());
   expect_matches_reference({6, 0}, {0, 2}, c.get());
@@ -115,17 +117,17 @@ TEST(Euclid, RepeatedEstimateDownToOneDigitValues) {
 // gcd(a, m) spans several digits: the zero remainder appears while the divisor is still long.
 TEST(Euclid, MultiDigitCommonFactorFailsWithItsLowDigit) {
   bntest::Gen gen(902);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < 200; ++i) {
     const std::uint32_t n = gen.between(3, 64), ng = gen.between(2, n - 1);
     const Digits g = gen.full(ng);
-    const auto A = bntest::bn_new(), M = bntest::bn_new();
-    BN_mul(A.get(), bntest::bn(g).get(), bntest::bn(gen.full(n - ng)).get(), c.get());
-    BN_mul(M.get(), bntest::bn(g).get(), bntest::bn(gen.full(n - ng)).get(), c.get());
+    const auto A = ref::new_bn(), M = ref::new_bn();
+    BN_mul(A.get(), ref::to_bn(g).get(), ref::to_bn(gen.full(n - ng)).get(), c.get());
+    BN_mul(M.get(), ref::to_bn(g).get(), ref::to_bn(gen.full(n - ng)).get(), c.get());
     if (BN_cmp(A.get(), M.get()) > 0) BN_swap(A.get(), M.get());
     if (BN_num_bits(M.get()) <= static_cast<int>(32 * (n - 1)) || BN_cmp(A.get(), M.get()) == 0)
       continue;
-    const Digits a = bntest::digits(A.get(), n), m = bntest::digits(M.get(), n);
+    const Digits a = ref::to_digits(A.get(), n), m = ref::to_digits(M.get(), n);
     const Inverse got = invert(a, m);
     ASSERT_EQ(got.ret, QIV_ERR_FAIL) << gen.where(i);
     ASSERT_EQ(got.dst, reference(a, m, c.get()).dst) << gen.where(i);
@@ -151,19 +153,19 @@ TEST(Euclid, ArgumentsOutsideTheContractFailAndClearDst) {
 // answers.
 TEST(Euclid, MatchesOpenSslWithAndWithoutInverseAndAliasedDst) {
   bntest::Gen gen(903);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t n = i % 4 == 0 ? 32 * gen.between(1, 2) : gen.between(1, 64);
     Digits m = gen.full(n), a = gen.number(n);
     if (i % 3 == 0) {
       const std::uint32_t f = gen.between(2, 1000);
-      const auto A = bntest::bn(a), M = bntest::bn(m);
+      const auto A = ref::to_bn(a), M = ref::to_bn(m);
       BN_mul_word(A.get(), f);
       BN_mul_word(M.get(), f);
       BN_mask_bits(A.get(), static_cast<int>(32 * n));
       BN_mask_bits(M.get(), static_cast<int>(32 * n));
-      a = bntest::digits(A.get(), n);
-      m = bntest::digits(M.get(), n);
+      a = ref::to_digits(A.get(), n);
+      m = ref::to_digits(M.get(), n);
     }
     if (m[n - 1] == 0) m[n - 1] = 1;
     if (qiv_bn_cmp(a.data(), n, m.data(), n) >= 0) std::swap(a, m);

@@ -1,24 +1,27 @@
 // Modular multiplication and exponentiation against OpenSSL, with every aliasing the contract
 // allows and operands at the modulus' edges.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 Digits mod_mul_ref(const Digits& a, const Digits& b, const Digits& m, BN_CTX* c) {
-  const auto r = bntest::bn_new();
-  BN_mod_mul(r.get(), bntest::bn(a).get(), bntest::bn(b).get(), bntest::bn(m).get(), c);
-  return bntest::digits(r.get(), m.size());
+  const auto r = ref::new_bn();
+  BN_mod_mul(r.get(), ref::to_bn(a).get(), ref::to_bn(b).get(), ref::to_bn(m).get(), c);
+  return ref::to_digits(r.get(), m.size());
 }
 
 Digits mod_exp_ref(const Digits& base, const Digits& e, const Digits& m, BN_CTX* c) {
-  const auto r = bntest::bn_new();
-  BN_mod_exp(r.get(), bntest::bn(base).get(), bntest::bn(e).get(), bntest::bn(m).get(), c);
-  return bntest::digits(r.get(), m.size());
+  const auto r = ref::new_bn();
+  BN_mod_exp(r.get(), ref::to_bn(base).get(), ref::to_bn(e).get(), ref::to_bn(m).get(), c);
+  return ref::to_digits(r.get(), m.size());
 }
 
 Digits power(const Digits& base, const Digits& m, const Digits& e) {
@@ -30,16 +33,16 @@ Digits power(const Digits& base, const Digits& m, const Digits& e) {
 
 // An n-digit value a little below, at, or a little above m (wrapping within n digits).
 Digits near(const Digits& m, int delta) {
-  const auto x = bntest::bn(m), wrap = bntest::bn_new();
+  const auto x = ref::to_bn(m), wrap = ref::new_bn();
   if (delta < 0) BN_sub_word(x.get(), static_cast<BN_ULONG>(-delta));
   if (delta > 0) BN_add_word(x.get(), static_cast<BN_ULONG>(delta));
   BN_set_bit(wrap.get(), static_cast<int>(32 * m.size()));
   if (BN_cmp(x.get(), wrap.get()) >= 0) BN_sub(x.get(), x.get(), wrap.get());
-  return bntest::digits(x.get(), m.size());
+  return ref::to_digits(x.get(), m.size());
 }
 
 TEST(ModMul, SquaresInPlaceWhenAllThreeAreOneArray) {
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   const Digits m = {0xFFFFFFFFu, 0xFFFFFFFFu, 0x80000001u};
   Digits x = {0x12345678u, 0x9ABCDEF0u, 0x7FFFFFFFu};
   const Digits expected = mod_mul_ref(x, x, m, c.get());
@@ -59,7 +62,7 @@ TEST(ModMul, OutsideTheTemporariesOrUnnormalisedGivesZero) {
 
 TEST(ModMul, MatchesOpenSslWithEveryAllowedAliasing) {
   bntest::Gen gen(801);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t n = gen.between(1, 66);
     const Digits m = gen.normalised(n);
@@ -83,7 +86,7 @@ TEST(ModMul, MatchesOpenSslWithEveryAllowedAliasing) {
 }
 
 TEST(Binary, SmallExponentsGiveOneBaseAndSquare) {
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   const Digits m = {3, 0x80000000u};
   const Digits base = {7, 0xFFFFFFFFu};  // above m: the first multiplication reduces it
   EXPECT_EQ(power(base, m, {0}), (Digits{1, 0}));
@@ -103,7 +106,7 @@ TEST(Binary, OutsideTheTemporariesOrUnnormalisedGivesZero) {
 // exponents (the private ones) on fewer, since each costs 32n modular squarings.
 TEST(Binary, MatchesOpenSslWithOneDigitAndFullLengthExponents) {
   bntest::Gen gen(802);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   const int one_digit = bntest::cases(10000), full = bntest::cases(300);
   for (int i = 0; i < one_digit + full; ++i) {
     const std::uint32_t n = gen.between(1, 66);
@@ -117,7 +120,7 @@ TEST(Binary, MatchesOpenSslWithOneDigitAndFullLengthExponents) {
 
 TEST(Binary, MatchesOpenSslAtSixtyFourDigitsWithFullExponent) {
   bntest::Gen gen(803);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(20); ++i) {
     const Digits m = gen.normalised(64), base = gen.number(64), e = gen.full(64);
     ASSERT_EQ(power(base, m, e), mod_exp_ref(base, e, m, c.get())) << gen.where(i);

@@ -1,12 +1,15 @@
 // Schoolbook multiplication and squaring against OpenSSL.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 constexpr std::uint32_t kCanary = 0xA5A5A5A5u;
 
 TEST(Mul, EmptyFactorGivesZerosOverTheResultLengthOnly) {
@@ -32,25 +35,25 @@ TEST(Sqr, AllOnesSquareAndOneDigitSquare) {
 
 TEST(Mul, MulAndSqrMatchOpenSsl) {
   bntest::Gen gen(601);
-  auto c = bntest::ctx();
+  auto c = ref::new_bn_ctx();
   for (int i = 0; i < bntest::cases(10000); ++i) {
     const std::uint32_t na = gen.between(0, 66), nb = gen.between(0, 66);
     const Digits a = gen.number(na), b = gen.number(nb);
-    const auto expected = bntest::bn_new();
-    BN_mul(expected.get(), bntest::bn(a).get(), bntest::bn(b).get(), c.get());
+    const auto expected = ref::new_bn();
+    BN_mul(expected.get(), ref::to_bn(a).get(), ref::to_bn(b).get(), c.get());
     Digits dst(na + nb + 1, kCanary);
     qiv_bn_Mul(dst.data(), a.data(), na, b.data(), nb);
     ASSERT_EQ(dst.back(), kCanary) << gen.where(i);
     dst.pop_back();
-    ASSERT_EQ(dst, bntest::digits(expected.get(), na + nb)) << gen.where(i);
+    ASSERT_EQ(dst, ref::to_digits(expected.get(), na + nb)) << gen.where(i);
 
     if (na == 0) continue;
-    BN_sqr(expected.get(), bntest::bn(a).get(), c.get());
+    BN_sqr(expected.get(), ref::to_bn(a).get(), c.get());
     Digits sq(2 * na + 1, kCanary);
     qiv_bn_Sqr(sq.data(), a.data(), na);
     ASSERT_EQ(sq.back(), kCanary) << gen.where(i);
     sq.pop_back();
-    ASSERT_EQ(sq, bntest::digits(expected.get(), 2 * na)) << gen.where(i);
+    ASSERT_EQ(sq, ref::to_digits(expected.get(), 2 * na)) << gen.where(i);
   }
 }
 

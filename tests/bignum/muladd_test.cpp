@@ -1,13 +1,16 @@
 // Multiply-accumulate by one digit: acc + a*d = acc' + ret * 2^(32 nAcc) and
 // acc - a*d = acc' - ret * 2^(32 nAcc), whether a spans acc or is shorter.
+#include <gtest/gtest.h>
+
 #include <cstdint>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 TEST(MulAdd, FullLengthReturnsTheWholeCarryDigit) {
   std::uint32_t acc = 0xFFFFFFFFu;
@@ -71,24 +74,24 @@ TEST(MulAdd, MatchOpenSsl) {
     const std::uint32_t nAcc = gen.between(1, 66), na = gen.between(0, nAcc);
     const Digits acc = gen.number(nAcc), a = gen.number(na);
     const std::uint32_t d = i % 3 == 0 ? 0xFFFFFFFFu : gen.digit();
-    const auto prod = bntest::bn(a), expected = bntest::bn_new(), got = bntest::bn_new();
-    const auto shift = bntest::bn_new();
+    const auto prod = ref::to_bn(a), expected = ref::new_bn(), got = ref::new_bn();
+    const auto shift = ref::new_bn();
     BN_mul_word(prod.get(), d);
     BN_lshift(shift.get(), BN_value_one(), static_cast<int>(32 * nAcc));
 
     Digits sum = acc;
     const std::uint32_t carry = qiv_bn_MulAdd(sum.data(), nAcc, a.data(), na, d);
-    BN_add(expected.get(), bntest::bn(acc).get(), prod.get());
+    BN_add(expected.get(), ref::to_bn(acc).get(), prod.get());
     BN_mul_word(shift.get(), carry);
-    BN_add(got.get(), bntest::bn(sum).get(), shift.get());
+    BN_add(got.get(), ref::to_bn(sum).get(), shift.get());
     ASSERT_EQ(BN_cmp(got.get(), expected.get()), 0) << gen.where(i);
 
     Digits diff = acc;
     const std::uint32_t borrow = qiv_bn_MulSub(diff.data(), nAcc, a.data(), na, d);
     BN_lshift(shift.get(), BN_value_one(), static_cast<int>(32 * nAcc));
     BN_mul_word(shift.get(), borrow);
-    BN_sub(expected.get(), bntest::bn(acc).get(), prod.get());
-    BN_sub(got.get(), bntest::bn(diff).get(), shift.get());
+    BN_sub(expected.get(), ref::to_bn(acc).get(), prod.get());
+    BN_sub(got.get(), ref::to_bn(diff).get(), shift.get());
     ASSERT_EQ(BN_cmp(got.get(), expected.get()), 0) << gen.where(i);
   }
 }

@@ -1,14 +1,17 @@
 // Octet-string conversion against OpenSSL's big-endian encoding.
+#include <gtest/gtest.h>
+
 #include <array>
 #include <cstdint>
 #include <vector>
 
 #include "bignum/bignum.h"
-#include "tests/bignum/reference.h"
+#include "tests/bignum/operands.h"
+#include "tests/support/reference.h"
 
 namespace {
 
-using bntest::Digits;
+using ref::Digits;
 
 TEST(Octets, EightBytesSplitIntoTwoDigitsAndBack) {
   const std::array<std::uint8_t, 8> bytes = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -41,7 +44,7 @@ TEST(Octets, MatchOpenSslBigEndianEncoding) {
     const std::uint32_t n = gen.between(0, 66);
     const Digits x = gen.number(n);
     std::vector<std::uint8_t> expected(4 * n + 1), got(4 * n + 1);
-    ASSERT_EQ(BN_bn2binpad(bntest::bn(x).get(), expected.data(), static_cast<int>(4 * n)),
+    ASSERT_EQ(BN_bn2binpad(ref::to_bn(x).get(), expected.data(), static_cast<int>(4 * n)),
               static_cast<int>(4 * n));
     BN2OS(got.data(), x.data(), n);
     ASSERT_EQ(got, expected) << gen.where(i);

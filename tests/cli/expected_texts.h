@@ -86,3 +86,37 @@ inline const std::string kUsageV11 =
     "ex) #>Tarnwick_V21 -v1.1 secured_BL2.bin  stage2Key.spk -STAGE2_VERIFY\n"
     "secured_BL2.bin is verified.\n"
     "\n\n";
+
+// Result lines: what a command prints after the banner. Each is written here once, so that a
+// change of the program's wording shows up in every suite that holds it.
+inline const std::string kGeneratingV21 = "RSA 2048 bits key is generating...\n";
+inline const std::string kGeneratingV11 = "RSA 1024 bits key is generating...\n";
+inline const std::string kKeyPairFailed = "Key pair generation is failed.\n";
+inline const std::string kKeyPairNeedsRandomDevice =
+    "Key pair generation needs the kernel random device.\n";
+inline const std::string kKeyFileNameTooLong = "Key file name is too long.\n";
+
+inline const std::string kStage1Generated = "Stage 1: Signature generation is successful.\n";
+inline const std::string kStage1GenerationFailed = "Stage 1: Signature generation is failed.\n";
+inline const std::string kStage1Verified = "Stage 1: Signature verification is successful.\n";
+inline const std::string kStage1VerificationFailed =
+    "Stage 1: Signature verification is failed.\n";
+inline const std::string kStage2Generated = "Stage 2: Signature generation is successful.\n";
+inline const std::string kStage2GenerationFailed = "Stage 2: Signature generation is failed.\n";
+inline const std::string kStage2Verified = "Stage 2: Signature verification is successful.\n";
+inline const std::string kStage2VerificationFailed =
+    "Stage 2: Signature verification is failed.\n";
+inline const std::string kPoppFailure =
+    "Invalid Stage 2 Public Key: POPP(Proof of Posession Private Key) Failure\n";
+
+inline const std::string kFileOpenError = "file open error\n";
+inline const std::string kFileReadError = "file read error\n";
+inline const std::string kFileWriteError = "file write error\n";
+
+// The refusals that name a key file.
+inline std::string key_file_exists_text(const std::string& key) {
+  return "Key file " + key + " exists already: move or remove it first.\n";
+}
+inline std::string output_is_key_file_text(const std::string& key) {
+  return "The output file is the key file " + key + ".\n";
+}

@@ -46,60 +46,59 @@ struct Command {
   std::string success;
 };
 
-const std::string kStage1Ok = "Stage 1: Signature generation is successful.\n";
-const std::string kStage1Failed = "Stage 1: Signature generation is failed.\n";
-const std::string kVerify1Ok = "Stage 1: Signature verification is successful.\n";
-const std::string kVerify1Failed = "Stage 1: Signature verification is failed.\n";
-const std::string kStage2Ok = "Stage 2: Signature generation is successful.\n";
-const std::string kStage2Failed = "Stage 2: Signature generation is failed.\n";
-const std::string kVerify2Ok = "Stage 2: Signature verification is successful.\n";
-const std::string kVerify2Failed = "Stage 2: Signature verification is failed.\n";
-const std::string kPopp =
-    "Invalid Stage 2 Public Key: POPP(Proof of Posession Private Key) Failure\n";
-const std::string kOpenError = "file open error\n";
-const std::string kReadError = "file read error\n";
-
-const Command kStage1V21{
-    "v21 STAGE1", {"-v2.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin", kBannerV21, kStage1Ok};
-const Command kBuildInfoV21{
-    "v21 P", {"-v2.1", "BL1.bin", "out.bin", "unused", "-P"}, "out.bin", kBannerV21, kStage1Ok};
-const Command kVerify1V21{
-    "v21 VERIFY", {"-v2.1", "s21.bin", "eFuseData_V21.dat", "-VERIFY"}, "", kBannerV21, kVerify1Ok};
+const Command kStage1V21{"v21 STAGE1",
+                         {"-v2.1", "BL1.bin", "out.bin", "-STAGE1"},
+                         "out.bin",
+                         kBannerV21,
+                         kStage1Generated};
+const Command kBuildInfoV21{"v21 P",
+                            {"-v2.1", "BL1.bin", "out.bin", "unused", "-P"},
+                            "out.bin",
+                            kBannerV21,
+                            kStage1Generated};
+const Command kVerify1V21{"v21 VERIFY",
+                          {"-v2.1", "s21.bin", "eFuseData_V21.dat", "-VERIFY"},
+                          "",
+                          kBannerV21,
+                          kStage1Verified};
 const Command kStage2V21{"v21 STAGE2",
                          {"-v2.1", "BL2.bin", "out.bin", "alice_V21.prv", "-STAGE2"},
                          "out.bin",
                          kBannerV21,
-                         kStage2Ok};
+                         kStage2Generated};
 const Command kVerify2V21{"v21 STAGE2_VERIFY",
                           {"-v2.1", "b21.bin", "alice_V21.spk", "-STAGE2_VERIFY"},
                           "",
                           kBannerV21,
-                          kVerify2Ok};
-const Command kStage1V11{
-    "v11 STAGE1", {"-v1.1", "BL1.bin", "out.bin", "-STAGE1"}, "out.bin", kBannerV11, kStage1Ok};
-const Command kVerify1V11{
-    "v11 VERIFY", {"-v1.1", "s11.bin", "eFuseData.dat", "-VERIFY"}, "", kBannerV11, kVerify1Ok};
+                          kStage2Verified};
+const Command kStage1V11{"v11 STAGE1",
+                         {"-v1.1", "BL1.bin", "out.bin", "-STAGE1"},
+                         "out.bin",
+                         kBannerV11,
+                         kStage1Generated};
+const Command kVerify1V11{"v11 VERIFY",
+                          {"-v1.1", "s11.bin", "eFuseData.dat", "-VERIFY"},
+                          "",
+                          kBannerV11,
+                          kStage1Verified};
 const Command kStage2V11{"v11 STAGE2",
                          {"-v1.1", "BL2.bin", "out.bin", "alice.prv", "-STAGE2"},
                          "out.bin",
                          kBannerV11,
-                         kStage2Ok};
+                         kStage2Generated};
 const Command kVerify2V11{"v11 STAGE2_VERIFY",
                           {"-v1.1", "b11.bin", "alice.spk", "-STAGE2_VERIFY"},
                           "",
                           kBannerV11,
-                          kVerify2Ok};
+                          kStage2Verified};
 // The key-pair commands read only the optional noise file; the kernel device has its own suite.
 const Command kKeyPairV11{"v11 STAGE2_KEYGEN",
                           {"-v1.1", "cust", "-STAGE2_KEYGEN"},
                           "cust.prv",
                           kBannerV11,
-                          "RSA 1024 bits key is generating...\n"};
-const Command kKeyPairV21{"v21 KEYGEN",
-                          {"-v2.1", "-KEYGEN"},
-                          "privateKey_V21.dat",
-                          kBannerV21,
-                          "RSA 2048 bits key is generating...\n"};
+                          kGeneratingV11};
+const Command kKeyPairV21{
+    "v21 KEYGEN", {"-v2.1", "-KEYGEN"}, "privateKey_V21.dat", kBannerV21, kGeneratingV21};
 
 // ---------------------------------------------------------------------------------------------
 // The folder every row starts from: both sets' keys, both customers, the other makers, a plain
@@ -212,7 +211,8 @@ Fault exponent_one(std::size_t exponentAt, std::size_t from, std::size_t length,
     const std::size_t at = signedFile.empty() ? signatureAt : b.size() - size;
     std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> digest{};
     QIV_SHA1_CTX ctx{};
-    if (QIV_SHA1_Init(&ctx) != 0 || QIV_SHA1_Update(&ctx, b.data() + from, static_cast<std::uint32_t>(n)) != 0 ||
+    if (QIV_SHA1_Init(&ctx) != 0 ||
+        QIV_SHA1_Update(&ctx, b.data() + from, static_cast<std::uint32_t>(n)) != 0 ||
         QIV_SHA1_Final(&ctx, digest.data()) != 0) {
       throw std::runtime_error("sha1");
     }
@@ -266,9 +266,11 @@ class Table {
  public:
   // Any input: gone, a folder, or a pipe nobody writes to. A file read whole must be a regular
   // file (a pipe is refused as such); a fixed-count read takes a pipe, which then reads short.
-  Table& on(const Command& c, std::string file) { return start(c, std::move(file), kReadError); }
+  Table& on(const Command& c, std::string file) {
+    return start(c, std::move(file), kFileReadError);
+  }
   Table& on_fixed_count(const Command& c, std::string file) {
-    return start(c, std::move(file), kOpenError);
+    return start(c, std::move(file), kFileOpenError);
   }
   Table& add(const std::string& fault, Fault f, Outcome o) {
     rows_.push_back(
@@ -289,8 +291,8 @@ class Table {
   Table& start(const Command& c, std::string file, const std::string& pipeLine) {
     command_ = &c;
     file_ = std::move(file);
-    add("missing", missing, refused(kOpenError));
-    add("folder", folder, refused(kOpenError));
+    add("missing", missing, refused(kFileOpenError));
+    add("folder", folder, refused(kFileOpenError));
     add("pipe", pipe_without_writer, refused(pipeLine));
     return *this;
   }
@@ -337,40 +339,40 @@ void add_stage1_v21(Table& t, const Command& c) {
   t.on(c, "BL1.bin")
       .add("one byte short", resized_by(-1), silent())  // not whole AES blocks
       .add("one byte long", resized_by(1), silent())
-      .add("far too long", far_too_long, refused(kReadError));
+      .add("far too long", far_too_long, refused(kFileReadError));
   t.on(c, "publicKeyInfo_V21_stage2.dat")
-      .add("empty", empty, refused(kPopp))
+      .add("empty", empty, refused(kPoppFailure))
       .add("one byte long", resized_by(1), accepted(c))  // the trailing byte is not read
-      .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kPopp))
-      .lengths("modulus length", at(0), 256, refused(kPopp))
-      .lengths("exponent length", at(260), 4, refused(kPopp))
-      .lengths("signature length", at(288), 256, refused(kPopp))
-      .add("other set's file", replaced_by("alice.spk"), refused(kPopp))
+      .add("far too long", far_too_long, refused(kFileReadError))
+      .add("random bytes", random_bytes, refused(kPoppFailure))
+      .lengths("modulus length", at(0), 256, refused(kPoppFailure))
+      .lengths("exponent length", at(260), 4, refused(kPoppFailure))
+      .lengths("signature length", at(288), 256, refused(kPoppFailure))
+      .add("other set's file", replaced_by("alice.spk"), refused(kPoppFailure))
       .add("exponent 1, self-signed without a key", exponent_one(264, 0, 288, 292, 256),
-           refused(kPopp))
+           refused(kPoppFailure))
       .add("other key's file", replaced_by("bob_V21.spk"), accepted(c));  // any proven key
   t.on(c, "privateKey_V21.dat")
       .add("empty", empty, silent())
       .add("one byte long", resized_by(1), silent())
-      .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kStage1Failed));
-  blob_lengths(t, kProtectionV21, kCrtBlob, 0, refused(kStage1Failed));
+      .add("far too long", far_too_long, refused(kFileReadError))
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed));
+  blob_lengths(t, kProtectionV21, kCrtBlob, 0, refused(kStage1GenerationFailed));
   t.on_fixed_count(c, "publicKeyInfo_V21.dat")
-      .add("empty", empty, refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
       .add("one byte short", resized_by(-1), accepted(c))  // only the 288-byte record is read
       .add("far too long", far_too_long, accepted(c))
-      .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
-      .lengths("modulus length", at(0), 256, refused(kStage1Failed, 0x50))
-      .lengths("exponent length", at(260), 4, refused(kStage1Failed, 0x50))
-      .add("other set's file", replaced_by("publicKeyInfo.dat"), refused(kOpenError));
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed, 0x50))
+      .lengths("modulus length", at(0), 256, refused(kStage1GenerationFailed, 0x50))
+      .lengths("exponent length", at(260), 4, refused(kStage1GenerationFailed, 0x50))
+      .add("other set's file", replaced_by("publicKeyInfo.dat"), refused(kFileOpenError));
   t.on(c, "eFuseData_V21.dat")
       .add("empty", empty, silent())
       .add("one byte short", resized_by(-1), silent())
-      .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
+      .add("far too long", far_too_long, refused(kFileReadError))
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed, 0x50))
       .add("other key's file", replaced_by("other/eFuseData_V21.dat"),
-           refused(kStage1Failed, 0x50));
+           refused(kStage1GenerationFailed, 0x50));
 }
 
 std::vector<Row> all_rows() {
@@ -378,12 +380,12 @@ std::vector<Row> all_rows() {
   add_stage1_v21(t, kStage1V21);
   add_stage1_v21(t, kBuildInfoV21);
 
-  const Outcome v1 = refused(kVerify1Failed);
+  const Outcome v1 = refused(kStage1VerificationFailed);
   t.on(kVerify1V21, "s21.bin")
       .add("empty", empty, v1)
       .add("one byte short", resized_by(-1), v1)
       .add("one byte long", resized_by(1), v1)
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, v1)
       .lengths("next-stage modulus length", at(kCode + 0), 256, v1)
       .lengths("next-stage exponent length", at(kCode + 260), 4, v1)
@@ -391,17 +393,17 @@ std::vector<Row> all_rows() {
       .lengths("record modulus length", at(kCode + 528), 256, v1)
       .lengths("record exponent length", at(kCode + 788), 4, v1);
   t.on_fixed_count(kVerify1V21, "eFuseData_V21.dat")
-      .add("empty", empty, refused(kOpenError))
-      .add("one byte short", resized_by(-1), refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
+      .add("one byte short", resized_by(-1), refused(kFileOpenError))
       .add("far too long", far_too_long, accepted(kVerify1V21))  // the first 20 bytes count
       .add("random bytes", random_bytes, v1);
 
-  const Outcome s2 = refused(kStage2Failed);
-  t.on(kStage2V21, "BL2.bin").add("far too long", far_too_long, refused(kReadError));
+  const Outcome s2 = refused(kStage2GenerationFailed);
+  t.on(kStage2V21, "BL2.bin").add("far too long", far_too_long, refused(kFileReadError));
   t.on(kStage2V21, "alice_V21.prv")
       .add("empty", empty, silent())
       .add("one byte short", resized_by(-1), silent())
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, s2)
       .add("other key's file", replaced_by("bob_V21.prv"), accepted(kStage2V21))
       // A wrong CRT value signs, but only into bytes that no device accepts.
@@ -409,18 +411,18 @@ std::vector<Row> all_rows() {
            s2);
   blob_lengths(t, kProtectionV21, kCrtBlob, 0, s2);
 
-  const Outcome v2 = refused(kVerify2Failed);
+  const Outcome v2 = refused(kStage2VerificationFailed);
   t.on(kVerify2V21, "b21.bin")
       .add("empty", empty, v2)
       .add("one byte short", resized_by(-1), v2)
       .add("one byte long", resized_by(1), v2)
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, v2);
   t.on(kVerify2V21, "alice_V21.spk")
       .add("empty", empty, v2)
       .add("one byte short", resized_by(-1), accepted(kVerify2V21))  // the key part suffices
       .add("one byte long", resized_by(1), accepted(kVerify2V21))
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, v2)
       .lengths("modulus length", at(0), 256, v2)
       .lengths("exponent length", at(260), 4, v2)
@@ -429,64 +431,67 @@ std::vector<Row> all_rows() {
 
   t.on(kStage1V11, "BL1.bin")
       .add("empty", empty, accepted(kStage1V11))  // v1.1 code has no size rule
-      .add("far too long", far_too_long, refused(kReadError));
+      .add("far too long", far_too_long, refused(kFileReadError));
   t.on_fixed_count(kStage1V11, "stage2_key.spk")
-      .add("empty", empty, refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
       .add("one byte long", resized_by(1), accepted(kStage1V11))  // exactly 308 bytes are read
       .add("far too long", far_too_long, accepted(kStage1V11))
-      .add("random bytes", random_bytes, refused(kPopp))
-      .lengths("key data length", at(32), 140, refused(kPopp))
-      .lengths("modulus length", at(36), 128, refused(kPopp))
-      .add("exponent length 0", field(168, 0), refused(kPopp))
-      .add("exponent length FFFFFFFF", field(168, 0xFFFFFFFFu), refused(kPopp))
-      .lengths("signature length", at(176), 128, refused(kPopp))
-      .add("other set's file", replaced_by("alice_V21.spk"), refused(kPopp))
+      .add("random bytes", random_bytes, refused(kPoppFailure))
+      .lengths("key data length", at(32), 140, refused(kPoppFailure))
+      .lengths("modulus length", at(36), 128, refused(kPoppFailure))
+      .add("exponent length 0", field(168, 0), refused(kPoppFailure))
+      .add("exponent length FFFFFFFF", field(168, 0xFFFFFFFFu), refused(kPoppFailure))
+      .lengths("signature length", at(176), 128, refused(kPoppFailure))
+      .add("other set's file", replaced_by("alice_V21.spk"), refused(kPoppFailure))
       .add("exponent 1, self-signed without a key", exponent_one(172, 36, 140, 180, 128),
-           refused(kPopp))
+           refused(kPoppFailure))
       .add("other key's file", replaced_by("bob.spk"), accepted(kStage1V11));
   t.on(kStage1V11, "privateKey.dat")
-      .add("empty", empty, refused(kStage1Failed))
-      .add("one byte short", resized_by(-1), refused(kStage1Failed))
-      .add("one byte long", resized_by(1), refused(kStage1Failed))
-      .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kStage1Failed))
-      .add("other set's file", replaced_by("privateKey_V21.dat"), refused(kStage1Failed))
-      .add("other key's file", replaced_by("other/privateKey.dat"), refused(kStage1Failed, 0x90));
-  blob_lengths(t, kProtectionV11, kPlainBlob, 0, refused(kStage1Failed));
+      .add("empty", empty, refused(kStage1GenerationFailed))
+      .add("one byte short", resized_by(-1), refused(kStage1GenerationFailed))
+      .add("one byte long", resized_by(1), refused(kStage1GenerationFailed))
+      .add("far too long", far_too_long, refused(kFileReadError))
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed))
+      .add("other set's file", replaced_by("privateKey_V21.dat"), refused(kStage1GenerationFailed))
+      .add("other key's file", replaced_by("other/privateKey.dat"),
+           refused(kStage1GenerationFailed, 0x90));
+  blob_lengths(t, kProtectionV11, kPlainBlob, 0, refused(kStage1GenerationFailed));
   t.on_fixed_count(kStage1V11, "publicKeyInfo.dat")
-      .add("empty", empty, refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
       .add("one byte short", resized_by(-1), accepted(kStage1V11))  // only the 152-byte record
       .add("far too long", far_too_long, accepted(kStage1V11))
-      .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
-      .add("other set's file", replaced_by("publicKeyInfo_V21.dat"), refused(kStage1Failed, 0x50))
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed, 0x50))
+      .add("other set's file", replaced_by("publicKeyInfo_V21.dat"),
+           refused(kStage1GenerationFailed, 0x50))
       .add("other key's file", replaced_by("other/publicKeyInfo.dat"),
-           refused(kStage1Failed, 0x50));
+           refused(kStage1GenerationFailed, 0x50));
   t.on(kStage1V11, "eFuseData.dat")
-      .add("empty", empty, refused(kStage1Failed))
-      .add("one byte short", resized_by(-1), refused(kStage1Failed))
-      .add("far too long", far_too_long, refused(kReadError))
-      .add("random bytes", random_bytes, refused(kStage1Failed, 0x50))
-      .add("other set's file", replaced_by("eFuseData_V21.dat"), refused(kStage1Failed))
-      .add("other key's file", replaced_by("other/eFuseData.dat"), refused(kStage1Failed, 0x50));
+      .add("empty", empty, refused(kStage1GenerationFailed))
+      .add("one byte short", resized_by(-1), refused(kStage1GenerationFailed))
+      .add("far too long", far_too_long, refused(kFileReadError))
+      .add("random bytes", random_bytes, refused(kStage1GenerationFailed, 0x50))
+      .add("other set's file", replaced_by("eFuseData_V21.dat"), refused(kStage1GenerationFailed))
+      .add("other key's file", replaced_by("other/eFuseData.dat"),
+           refused(kStage1GenerationFailed, 0x50));
 
   t.on(kVerify1V11, "s11.bin")
       .add("empty", empty, v1)
       .add("one byte short", resized_by(-1), v1)
       .add("one byte long", resized_by(1), v1)
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, v1);
   t.on_fixed_count(kVerify1V11, "eFuseData.dat")
-      .add("empty", empty, refused(kOpenError))
-      .add("one byte short", resized_by(-1), refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
+      .add("one byte short", resized_by(-1), refused(kFileOpenError))
       .add("one byte long", resized_by(1), accepted(kVerify1V11))  // the first 16 bytes count
       .add("far too long", far_too_long, accepted(kVerify1V11))
       .add("random bytes", random_bytes, v1)
       .add("other set's file", replaced_by("eFuseData_V21.dat"), v1)
       .add("other key's file", replaced_by("other/eFuseData.dat"), v1);
 
-  t.on(kStage2V11, "BL2.bin").add("far too long", far_too_long, refused(kReadError));
+  t.on(kStage2V11, "BL2.bin").add("far too long", far_too_long, refused(kFileReadError));
   t.on_fixed_count(kStage2V11, "alice.prv")
-      .add("empty", empty, refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
       .add("one byte long", resized_by(1), accepted(kStage2V11))  // exactly 640 bytes are read
       .add("far too long", far_too_long, accepted(kStage2V11))
       .add("random bytes", random_bytes, s2)
@@ -506,10 +511,10 @@ std::vector<Row> all_rows() {
       .add("empty", empty, v2)
       .add("one byte short", resized_by(-1), v2)
       .add("one byte long", resized_by(1), v2)
-      .add("far too long", far_too_long, refused(kReadError))
+      .add("far too long", far_too_long, refused(kFileReadError))
       .add("random bytes", random_bytes, v2);
   t.on_fixed_count(kVerify2V11, "alice.spk")
-      .add("empty", empty, refused(kOpenError))
+      .add("empty", empty, refused(kFileOpenError))
       .add("one byte long", resized_by(1), accepted(kVerify2V11))
       .add("far too long", far_too_long, accepted(kVerify2V11))
       .add("random bytes", random_bytes, v2)

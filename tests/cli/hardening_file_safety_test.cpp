@@ -29,18 +29,8 @@ namespace fs = std::filesystem;
 using Names = std::vector<std::string>;
 
 constexpr uid_t kNobody = 65534;
-const std::string kGen21 = "RSA 2048 bits key is generating...\n";
-const std::string kGen11 = "RSA 1024 bits key is generating...\n";
-const std::string kFailed = "Key pair generation is failed.\n";
-const std::string kOpenError = "file open error\n";
-const std::string kReadError = "file read error\n";
-const std::string kWriteError = "file write error\n";
 const Bytes kOld = pattern_bytes(100, 11);
 const Bytes kImage = pattern_bytes(3000, 5);
-
-std::string exists_line(const std::string& key) {
-  return "Key file " + key + " exists already: move or remove it first.\n";
-}
 
 Names words(const std::string& line) {
   std::istringstream in(line);
@@ -141,11 +131,13 @@ TEST_P(HardeningUnchangedFolder, RefusesWithItsLinesAndNoFileChanges) {
 
 Refusal key_taken(const std::string& what, const std::string& args, char kind,
                   const std::string& key) {
-  return {what, args, (args[2] == '2' ? kGen21 : kGen11) + exists_line(key), kind, key};
+  return {what, args,
+          (args[2] == '2' ? kGeneratingV21 : kGeneratingV11) + key_file_exists_text(key), kind,
+          key};
 }
 Refusal output_is_key(const std::string& args, const std::string& key, char kind = 0) {
   return {"output is " + key + (kind != 0 ? std::string(" via link ") + kind : ""), args,
-          "The output file is the key file " + key + ".\n", kind, kind != 0 ? "out.bin" : ""};
+          output_is_key_file_text(key), kind, kind != 0 ? "out.bin" : ""};
 }
 Refusal fails(const std::string& what, const std::string& args, const std::string& expected,
               off_t limit = 0, std::uintmax_t sparse = 0, rlim_t addressSpace = 0) {
@@ -168,27 +160,28 @@ INSTANTIATE_TEST_SUITE_P(
         output_is_key("-v1.1 BL1.bin privateKey.dat -STAGE1", "privateKey.dat"),
         // Fixed-name keys of the other set, which the command does not read.
         Refusal{"v21 output is v11 privateKey dat", "-v2.1 BL1.bin privateKey.dat -STAGE1",
-                "The output file is the key file privateKey.dat.\n", 0, ""},
+                output_is_key_file_text("privateKey.dat"), 0, ""},
         Refusal{"v11 stage2 output is eFuseData V21 dat",
                 "-v1.1 BL2.bin eFuseData_V21.dat alice.prv -STAGE2",
-                "The output file is the key file eFuseData_V21.dat.\n", 0, ""},
+                output_is_key_file_text("eFuseData_V21.dat"), 0, ""},
         output_is_key("-v2.1 BL1.bin out.bin -STAGE1", "privateKey_V21.dat", 'h'),
         output_is_key("-v2.1 BL1.bin out.bin -STAGE1", "privateKey_V21.dat", 's'),
         output_is_key("-v2.1 BL2.bin alice_V21.prv alice_V21.prv -STAGE2", "alice_V21.prv"),
         // eFuse 20 and public key 548 bytes fit 1000, the private key's 1200 do not; v1.1
         // customer: public 308 fits 500, private 640 does not.
-        Refusal{"v21 maker cut short", "-v2.1 -KEYGEN", kGen21 + kWriteError + kFailed, 0,
-                "privateKey_V21.dat", 1000},
-        fails("v11 customer cut short", "-v1.1 cust -STAGE2_KEYGEN", kGen11 + kWriteError + kFailed,
-              500),
-        fails("v21 stage2 cut short", "-v2.1 BL2.bin out.bin alice_V21.prv -STAGE2", kWriteError,
-              1000),
-        fails("proc size 0", "-v2.1 /proc/self/status out.bin alice_V21.prv -STAGE2", kReadError),
-        fails("v21 one byte over", "-v2.1 big.bin out.bin alice_V21.prv -STAGE2", kReadError, 0,
+        Refusal{"v21 maker cut short", "-v2.1 -KEYGEN",
+                kGeneratingV21 + kFileWriteError + kKeyPairFailed, 0, "privateKey_V21.dat", 1000},
+        fails("v11 customer cut short", "-v1.1 cust -STAGE2_KEYGEN",
+              kGeneratingV11 + kFileWriteError + kKeyPairFailed, 500),
+        fails("v21 stage2 cut short", "-v2.1 BL2.bin out.bin alice_V21.prv -STAGE2",
+              kFileWriteError, 1000),
+        fails("proc size 0", "-v2.1 /proc/self/status out.bin alice_V21.prv -STAGE2",
+              kFileReadError),
+        fails("v21 one byte over", "-v2.1 big.bin out.bin alice_V21.prv -STAGE2", kFileReadError, 0,
               0x7FFF0000u - 256 + 1),
-        fails("v11 one byte over", "-v1.1 big.bin out.bin alice.prv -STAGE2", kReadError, 0,
+        fails("v11 one byte over", "-v1.1 big.bin out.bin alice.prv -STAGE2", kFileReadError, 0,
               0x7FFF0000u - 128 + 1),
-        fails("v11 key short", "-v1.1 BL2.bin out.bin short.prv -STAGE2", kOpenError),
+        fails("v11 key short", "-v1.1 BL2.bin out.bin short.prv -STAGE2", kFileOpenError),
         fails("out of memory", "-v2.1 big.bin out.bin alice_V21.prv -STAGE2", kOutOfMemory, 0,
               300u << 20, 150u << 20)),
     [](const auto& p) { return e2e::test_name(p.param.what); });
@@ -207,7 +200,8 @@ TEST(HardeningKeyPairRace, ExactlyOneWinsAndItsSetIsConsistentAndOwnerOnly) {
     const Captured b = keygen();
     other.join();
     EXPECT_EQ(a.status + b.status, 255) << a.output << b.output;
-    EXPECT_EQ((a.status == 0 ? b : a).output, kBannerV11 + kGen11 + exists_line("privateKey.dat"));
+    EXPECT_EQ((a.status == 0 ? b : a).output,
+              kBannerV11 + kGeneratingV11 + key_file_exists_text("privateKey.dat"));
     ASSERT_EQ(dir.entries(), (Names{"eFuseData.dat", "privateKey.dat", "publicKeyInfo.dat"}));
     EXPECT_EQ(e2e::permissions_of(dir / "privateKey.dat"), fs::perms(0600)) << mask;
     EXPECT_EQ(e2e::permissions_of(dir / "eFuseData.dat"), fs::perms(0600)) << mask;
@@ -282,8 +276,7 @@ TEST_P(HardeningOutputTarget, IsWrittenOnlyAsTheUserCouldKeepingLinksModeAndOwne
   // A run that waited on the pipe ends by the alarm (status 142) instead of hanging the suite.
   const Captured r = t.asNobody ? e2e::run(dir.path(), args, e2e::unprivileged())
                                 : run_prepared(dir.path(), args, [] { ::alarm(10); });
-  EXPECT_EQ(r.output, kBannerV11 + (t.written ? "Stage 2: Signature generation is successful.\n"
-                                              : kOpenError));
+  EXPECT_EQ(r.output, kBannerV11 + (t.written ? kStage2Generated : kFileOpenError));
   EXPECT_EQ(r.status, t.written ? 0 : 255);
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
   EXPECT_EQ(fs::is_fifo(out), t.kind == 'p');

@@ -18,11 +18,6 @@ namespace {
 using e2e::Bytes;
 namespace fs = std::filesystem;
 
-const std::string kOpenError = "file open error\n";
-const std::string kWriteError = "file write error\n";
-const std::string kKeyPairFailed = "Key pair generation is failed.\n";
-const std::string kGenerating21 = "RSA 2048 bits key is generating...\n";
-const std::string kGenerating11 = "RSA 1024 bits key is generating...\n";
 const Bytes kOld = pattern_bytes(100, 11);
 
 enum class Fault { kFullDevice, kReadOnlyFolder, kFolderInPlace, kCutShort };
@@ -68,7 +63,7 @@ TEST_P(HardeningImageOutput, FailsAfterItsLineAndKeepsWhatWasThere) {
 
   std::string out = "out.bin";
   e2e::RunLimits limits;
-  std::string error = kWriteError;
+  std::string error = kFileWriteError;
   switch (c.fault) {
     case Fault::kFullDevice:
       out = "/dev/full";
@@ -78,12 +73,12 @@ TEST_P(HardeningImageOutput, FailsAfterItsLineAndKeepsWhatWasThere) {
       e2e::hand_to_nobody(dir.path());
       fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
       limits = e2e::unprivileged();
-      error = kOpenError;
+      error = kFileOpenError;
       break;
     case Fault::kFolderInPlace:
       fs::create_directory(dir / out);
       write_bytes(dir / out / "kept", kOld);
-      error = kOpenError;
+      error = kFileOpenError;
       break;
     case Fault::kCutShort:
       write_bytes(dir / out, kOld);
@@ -107,20 +102,21 @@ TEST_P(HardeningImageOutput, FailsAfterItsLineAndKeepsWhatWasThere) {
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
 }
 
-const std::string kStage1 = "Stage 1: Signature generation is successful.\n";
-const std::string kStage2 = "Stage 2: Signature generation is successful.\n";
-
 std::vector<ImageCell> image_cells() {
   const std::vector<ImageCell> commands = {
-      {"v21 STAGE1", {"-v2.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV21, kStage1, {}},
-      {"v21 P", {"-v2.1", "BL1.bin", "OUT", "unused", "-P"}, kBannerV21, kStage1, {}},
-      {"v11 STAGE1", {"-v1.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV11, kStage1, {}},
+      {"v21 STAGE1", {"-v2.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV21, kStage1Generated, {}},
+      {"v21 P", {"-v2.1", "BL1.bin", "OUT", "unused", "-P"}, kBannerV21, kStage1Generated, {}},
+      {"v11 STAGE1", {"-v1.1", "BL1.bin", "OUT", "-STAGE1"}, kBannerV11, kStage1Generated, {}},
       {"v21 STAGE2",
        {"-v2.1", "BL2.bin", "OUT", "alice_V21.prv", "-STAGE2"},
        kBannerV21,
-       kStage2,
+       kStage2Generated,
        {}},
-      {"v11 STAGE2", {"-v1.1", "BL2.bin", "OUT", "alice.prv", "-STAGE2"}, kBannerV11, kStage2, {}},
+      {"v11 STAGE2",
+       {"-v1.1", "BL2.bin", "OUT", "alice.prv", "-STAGE2"},
+       kBannerV11,
+       kStage2Generated,
+       {}},
   };
   // Held by the commands' own suites.
   const std::multimap<std::string, Fault> held = {
@@ -214,8 +210,8 @@ TEST_P(HardeningKeyPairOutput, EveryFileFailsOnItsOwnAndOldFilesStay) {
     }
   }
   EXPECT_FALSE(fs::exists(dir / k.privateKey));
-  const auto faulted = std::count_if(k.files.begin(), k.files.end(),
-                                     [](const auto& f) { return !f.first.empty(); });
+  const auto faulted =
+      std::count_if(k.files.begin(), k.files.end(), [](const auto& f) { return !f.first.empty(); });
   EXPECT_EQ(dir.entries().size(), static_cast<std::size_t>(faulted))
       << "a file of the set was installed";
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
@@ -228,49 +224,49 @@ INSTANTIATE_TEST_SUITE_P(
         // privateKey_V21.dat (1200). The device output is prepared but never written.
         KeyPairRun{"v21 maker each file",
                    {"-v2.1", "-KEYGEN"},
-                   kBannerV21 + kGenerating21 + kOpenError + kWriteError + kKeyPairFailed,
+                   kBannerV21 + kGeneratingV21 + kFileOpenError + kFileWriteError + kKeyPairFailed,
                    {{"eFuseData_V21.dat", Fault::kFolderInPlace},
                     {"publicKeyInfo_V21.dat", Fault::kFullDevice}},
                    600,
                    "privateKey_V21.dat"},
-        KeyPairRun{
-            "v21 maker read-only folder",
-            {"-v2.1", "-KEYGEN"},
-            kBannerV21 + kGenerating21 + kOpenError + kOpenError + kOpenError + kKeyPairFailed,
-            {{"", Fault::kReadOnlyFolder}},
-            0,
-            "privateKey_V21.dat"},
+        KeyPairRun{"v21 maker read-only folder",
+                   {"-v2.1", "-KEYGEN"},
+                   kBannerV21 + kGeneratingV21 + kFileOpenError + kFileOpenError + kFileOpenError +
+                       kKeyPairFailed,
+                   {{"", Fault::kReadOnlyFolder}},
+                   0,
+                   "privateKey_V21.dat"},
         // cust_V21.spk (548), cust_V21.prv (1200): an old public key file stays.
         KeyPairRun{"v21 customer each file",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV21 + kGenerating21 + kWriteError + kKeyPairFailed,
+                   kBannerV21 + kGeneratingV21 + kFileWriteError + kKeyPairFailed,
                    {{"cust_V21.spk", Fault::kCutShort}},
                    600,
                    "cust_V21.prv"},
         KeyPairRun{"v21 customer read-only folder",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV21 + kGenerating21 + kOpenError + kOpenError + kKeyPairFailed,
+                   kBannerV21 + kGeneratingV21 + kFileOpenError + kFileOpenError + kKeyPairFailed,
                    {{"", Fault::kReadOnlyFolder}},
                    0,
                    "cust_V21.prv"},
         // publicKeyInfo.dat (280), eFuseData.dat (16), privateKey.dat (608).
-        KeyPairRun{"v11 maker each file",
-                   {"-v1.1", "-KEYGEN"},
-                   kBannerV11 + kGenerating11 + kOpenError + kWriteError + kKeyPairFailed,
-                   {{"publicKeyInfo.dat", Fault::kFolderInPlace},
-                    {"eFuseData.dat", Fault::kFullDevice}},
-                   300,
-                   "privateKey.dat"},
+        KeyPairRun{
+            "v11 maker each file",
+            {"-v1.1", "-KEYGEN"},
+            kBannerV11 + kGeneratingV11 + kFileOpenError + kFileWriteError + kKeyPairFailed,
+            {{"publicKeyInfo.dat", Fault::kFolderInPlace}, {"eFuseData.dat", Fault::kFullDevice}},
+            300,
+            "privateKey.dat"},
         // cust.spk (308), cust.prv (640).
         KeyPairRun{"v11 customer each file",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV11 + kGenerating11 + kWriteError + kWriteError + kKeyPairFailed,
+                   kBannerV11 + kGeneratingV11 + kFileWriteError + kFileWriteError + kKeyPairFailed,
                    {{"cust.spk", Fault::kCutShort}},
                    300,
                    "cust.prv"},
         KeyPairRun{"v11 customer read-only folder",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
-                   kBannerV11 + kGenerating11 + kOpenError + kOpenError + kKeyPairFailed,
+                   kBannerV11 + kGeneratingV11 + kFileOpenError + kFileOpenError + kKeyPairFailed,
                    {{"", Fault::kReadOnlyFolder}},
                    0,
                    "cust.prv"}),

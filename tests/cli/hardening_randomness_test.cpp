@@ -22,8 +22,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kRefused = "Key pair generation needs the kernel random device.\n";
-
 // Runs body in a child whose working folder is dir and whose device path is `device`.
 Captured in_child(const TempDir& dir, const fs::path& device, const std::function<int()>& body) {
   const std::string path = device.string();
@@ -76,7 +74,7 @@ TEST(HardeningRandomDevice, KeyPairCommandsRefuseAndWriteNothing) {
           return generate(mode, mode == kMakerMode ? nullptr : "cust") == 0 ? 0 : 1;
         });
         const std::string where = std::string(u.what) + " " + set + " mode " + std::to_string(mode);
-        EXPECT_EQ(r.output, kRefused) << where;
+        EXPECT_EQ(r.output, kKeyPairNeedsRandomDevice) << where;
         EXPECT_EQ(r.status, 1) << where;
         EXPECT_TRUE(dir.entries().empty()) << where;
       }
@@ -97,11 +95,10 @@ TEST(HardeningRandomDevice, DispatcherPrintsTheGeneratingLineThenTheRefusal) {
     });
   };
   const Captured maker = run({"Tarnwick_V21", "-v2.1", "-KEYGEN"});
-  EXPECT_EQ(maker.output, kBannerV21 + "RSA 2048 bits key is generating...\n" + kRefused);
+  EXPECT_EQ(maker.output, kBannerV21 + kGeneratingV21 + kKeyPairNeedsRandomDevice);
   EXPECT_EQ(maker.status, 255);
   const Captured longName = run({"Tarnwick_V21", "-v2.1", std::string(120, 'a'), "-STAGE2_KEYGEN"});
-  EXPECT_EQ(longName.output,
-            kBannerV21 + "RSA 2048 bits key is generating...\nKey file name is too long.\n");
+  EXPECT_EQ(longName.output, kBannerV21 + kGeneratingV21 + kKeyFileNameTooLong);
   EXPECT_EQ(longName.status, 255);
   EXPECT_TRUE(dir.entries().empty());
 }

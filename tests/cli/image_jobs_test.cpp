@@ -7,6 +7,7 @@
 #include <array>
 #include <vector>
 
+#include "tests/cli/expected_texts.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {
@@ -74,7 +75,7 @@ TEST(ImageJobs, NothingIsWrittenUnlessTheCommandSucceeded) {
   const std::string unwritable = (dir / "no" / "dst").string();
   testing::internal::CaptureStdout();
   EXPECT_EQ(run_stage1_job(fake_secure, context, 0, src.c_str(), unwritable.c_str()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "file open error\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), kFileOpenError);
 }
 
 }  // namespace

@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "format/format.h"
 #include "cli/key_protection.h"
 #include "cli/working_buffers.h"
+#include "format/format.h"
 #include "tests/cli/child_process.h"
+#include "tests/cli/expected_texts.h"
 #include "tests/cli/temp_dir.h"
 #include "tests/cli/test_keys.h"
 
@@ -158,7 +159,7 @@ TEST_F(KeyStore, ShortFixedCountRecordsEndTheProcess) {
        std::vector<std::function<int()>>{[&] { return load_sb10_private_record(prv.c_str()); },
                                          [&] { return load_sb10_public_record(spk.c_str()); }}) {
     const Captured run = run_in_child(load);
-    EXPECT_EQ(run.output, "file open error\n");
+    EXPECT_EQ(run.output, kFileOpenError);
     EXPECT_EQ(run.status, 255);
   }
 }

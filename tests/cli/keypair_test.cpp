@@ -16,11 +16,6 @@ using e2e::Bytes;
 using e2e::le32;
 namespace fs = std::filesystem;
 
-const std::string kGenerating21 = "RSA 2048 bits key is generating...\n";
-const std::string kGenerating11 = "RSA 1024 bits key is generating...\n";
-const std::string kFailed = "Key pair generation is failed.\n";
-const std::string kTooLong = "Key file name is too long.\n";
-
 using Sizes = std::vector<std::pair<std::string, std::uintmax_t>>;
 
 Sizes sizes_in(const TempDir& dir) {
@@ -33,7 +28,7 @@ TEST(KeyPairV21, MakerModeWritesEFuseSignedPublicKeyAndOwnerOnlyPrivateKey) {
   TempDir dir;
   const Captured run = e2e::run(dir.path(), {"-v2.1", "-KEYGEN"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, kBannerV21 + kGenerating21);
+  EXPECT_EQ(run.output, kBannerV21 + kGeneratingV21);
   EXPECT_EQ(sizes_in(dir), (Sizes{{"eFuseData_V21.dat", 20},
                                   {"privateKey_V21.dat", 1200},
                                   {"publicKeyInfo_V21.dat", 548}}));
@@ -51,7 +46,7 @@ TEST(KeyPairV21, CustomerModeWritesPublicAndPrivateFileFromBaseName) {
   TempDir dir;
   const Captured run = e2e::run(dir.path(), {"-v2.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, kBannerV21 + kGenerating21);
+  EXPECT_EQ(run.output, kBannerV21 + kGeneratingV21);
   EXPECT_EQ(sizes_in(dir), (Sizes{{"cust_V21.prv", 1200}, {"cust_V21.spk", 548}}));
   EXPECT_EQ(le32(read_bytes(dir / "cust_V21.spk"), 288), 256u);
   EXPECT_EQ(e2e::permissions_of(dir / "cust_V21.prv"),
@@ -62,7 +57,7 @@ TEST(KeyPairV11, MakerModeWritesRecordEFuseAndOwnerOnlyPrivateKey) {
   TempDir dir;
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11);
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11);
   EXPECT_EQ(sizes_in(dir),
             (Sizes{{"eFuseData.dat", 16}, {"privateKey.dat", 608}, {"publicKeyInfo.dat", 280}}));
   const Bytes pub = read_bytes(dir / "publicKeyInfo.dat");
@@ -76,7 +71,7 @@ TEST(KeyPairV11, CustomerModeWritesPublicAndPrivateRecordFromBaseName) {
   TempDir dir;
   const Captured run = e2e::run(dir.path(), {"-v1.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11);
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11);
   EXPECT_EQ(sizes_in(dir), (Sizes{{"cust.prv", 640}, {"cust.spk", 308}}));
   EXPECT_EQ(le32(read_bytes(dir / "cust.spk"), 172), 65537u);
   EXPECT_EQ(e2e::permissions_of(dir / "cust.prv"), fs::perms::owner_read | fs::perms::owner_write);
@@ -106,10 +101,10 @@ TEST(KeyPairCustomer, BaseNameOneTooLongIsRefusedBeforeAnythingIsWritten) {
   TempDir dir;
   const Captured v21 = e2e::run(dir.path(), {"-v2.1", std::string(120, 'a'), "-STAGE2_KEYGEN"});
   EXPECT_EQ(v21.status, 255);
-  EXPECT_EQ(v21.output, kBannerV21 + kGenerating21 + kTooLong);
+  EXPECT_EQ(v21.output, kBannerV21 + kGeneratingV21 + kKeyFileNameTooLong);
   const Captured v11 = e2e::run(dir.path(), {"-v1.1", std::string(124, 'b'), "-STAGE2_KEYGEN"});
   EXPECT_EQ(v11.status, 255);
-  EXPECT_EQ(v11.output, kBannerV11 + kGenerating11 + kTooLong);
+  EXPECT_EQ(v11.output, kBannerV11 + kGeneratingV11 + kKeyFileNameTooLong);
   EXPECT_TRUE(dir.entries().empty());
 }
 
@@ -123,10 +118,8 @@ TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   fs::permissions(dir.path(), fs::perms::owner_read | fs::perms::owner_exec);
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::unprivileged());
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11 +
-                            "file open error\nfile open error\n"
-                            "file open error\n" +
-                            kFailed);
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + kFileOpenError + kFileOpenError +
+                            kFileOpenError + kKeyPairFailed);
   EXPECT_TRUE(dir.entries().empty());
 }
 
@@ -135,7 +128,7 @@ TEST(KeyPairOutputs, FullDeviceFailsThatFileAndNothingIsInstalled) {
   fs::create_symlink("/dev/full", dir / "cust.spk");
   const Captured run = e2e::run(dir.path(), {"-v1.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file write error\n" + kFailed);
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + kFileWriteError + kKeyPairFailed);
   EXPECT_TRUE(fs::is_symlink(dir / "cust.spk"));  // the device is written to, never replaced
   EXPECT_FALSE(fs::exists(dir / "cust.prv"));     // installed, then taken back
   EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
@@ -149,7 +142,7 @@ TEST(KeyPairOutputs, FailedWriteLeavesEveryExistingFileIntact) {
   // Room for publicKeyInfo.dat (280) and eFuseData.dat (16), not for privateKey.dat (608).
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::file_size_limit(300));
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, kBannerV11 + kGenerating11 + "file write error\n" + kFailed);
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + kFileWriteError + kKeyPairFailed);
   EXPECT_EQ(read_bytes(dir / "publicKeyInfo.dat"), old);
   EXPECT_EQ(read_bytes(dir / "eFuseData.dat"), old);
   EXPECT_FALSE(fs::exists(dir / "privateKey.dat"));

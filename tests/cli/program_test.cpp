@@ -88,7 +88,7 @@ TEST(Program, ImageCommandsWithAMissingSourceStopAfterTheBanner) {
     SCOPED_TRACE(describe(screen.args));
     TempDir dir;
     const Captured run = run_tarnwick(dir.path(), screen.args);
-    EXPECT_EQ(run.output, screen.output + "file open error\n");
+    EXPECT_EQ(run.output, screen.output + kFileOpenError);
     EXPECT_EQ(run.status, screen.status);
     EXPECT_TRUE(dir.entries().empty());
   }

@@ -19,13 +19,6 @@ namespace {
 using e2e::Bytes;
 namespace fs = std::filesystem;
 
-const std::string kGenerated = "Stage 1: Signature generation is successful.\n";
-const std::string kGenerationFailed = "Stage 1: Signature generation is failed.\n";
-const std::string kVerified = "Stage 1: Signature verification is successful.\n";
-const std::string kVerificationFailed = "Stage 1: Signature verification is failed.\n";
-const std::string kPopp =
-    "Invalid Stage 2 Public Key: POPP(Proof of Posession Private Key) Failure\n";
-
 constexpr std::size_t kCodeLength = 4096;  // a multiple of 16, as v2.1 requires
 constexpr std::size_t kContext21 = 1024;
 constexpr std::size_t kContext11 = 512;
@@ -48,12 +41,12 @@ class Stage1 : public ::testing::Test {
     const Captured r = buildInfo ? run({set, "BL1.bin", out, "unused", "-P"})
                                  : run({set, "BL1.bin", out, "-STAGE1"});
     ASSERT_EQ(r.status, 0) << r.output;
-    ASSERT_EQ(r.output, (set == "-v2.1" ? kBannerV21 : kBannerV11) + kGenerated);
+    ASSERT_EQ(r.output, (set == "-v2.1" ? kBannerV21 : kBannerV11) + kStage1Generated);
   }
   int verify(const std::string& set, const std::string& image, const std::string& eFuse) {
     const Captured r = run({set, image, eFuse, "-VERIFY"});
     const std::string banner = set == "-v2.1" ? kBannerV21 : kBannerV11;
-    EXPECT_EQ(r.output, banner + (r.status == 0 ? kVerified : kVerificationFailed));
+    EXPECT_EQ(r.output, banner + (r.status == 0 ? kStage1Verified : kStage1VerificationFailed));
     return r.status;
   }
 
@@ -210,7 +203,7 @@ TEST_F(Stage1, VerifyEndsWithOpenErrorOnAShortEFuseFile) {
   secure("-v2.1", "s.bin");
   const Captured r = run({"-v2.1", "s.bin", "eFuseData.dat", "-VERIFY"});  // 16 of 20 bytes
   EXPECT_EQ(r.status, 255);
-  EXPECT_EQ(r.output, kBannerV21 + "file open error\n");
+  EXPECT_EQ(r.output, kBannerV21 + kFileOpenError);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -258,56 +251,56 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, Stage1KeyFiles,
     ::testing::Values(
         KeyFileCase{"v21 customer self-signature", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    [](Bytes& b) { flip(b, 400); }, kPopp, 0x90},
+                    [](Bytes& b) { flip(b, 400); }, kPoppFailure, 0x90},
         KeyFileCase{"v21 customer key part", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    [](Bytes& b) { flip(b, 10); }, kPopp, 0x90},
+                    [](Bytes& b) { flip(b, 10); }, kPoppFailure, 0x90},
         KeyFileCase{"v21 customer file oversized", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    resize_to(1025), kPopp, 255},
+                    resize_to(1025), kPoppFailure, 255},
         KeyFileCase{"v21 customer file truncated", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    resize_to(547), kPopp, 255},
+                    resize_to(547), kPoppFailure, 255},
         KeyFileCase{"v21 customer signature length", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    set_le32(288, 128), kPopp, 255},
+                    set_le32(288, 128), kPoppFailure, 255},
         KeyFileCase{"v21 customer modulus length", "-v2.1", "publicKeyInfo_V21_stage2.dat",
-                    set_le32(0, 0x10000), kPopp, 255},
+                    set_le32(0, 0x10000), kPoppFailure, 255},
         KeyFileCase{"v21 maker private key oversized", "-v2.1", "privateKey_V21.dat",
-                    resize_to(2064), kGenerationFailed, 255},
+                    resize_to(2064), kStage1GenerationFailed, 255},
         KeyFileCase{"v21 maker private key not whole blocks", "-v2.1", "privateKey_V21.dat",
                     resize_to(1199), "", 255},
         KeyFileCase{"v21 maker private key cut to whole blocks", "-v2.1", "privateKey_V21.dat",
-                    resize_to(1184), kGenerationFailed, 255},
+                    resize_to(1184), kStage1GenerationFailed, 255},
         KeyFileCase{"v21 maker private key damaged", "-v2.1", "privateKey_V21.dat",
-                    [](Bytes& b) { flip(b, 5); }, kGenerationFailed, 255},
+                    [](Bytes& b) { flip(b, 5); }, kStage1GenerationFailed, 255},
         KeyFileCase{"v21 maker eFuse oversized", "-v2.1", "eFuseData_V21.dat", resize_to(21),
-                    kGenerationFailed, 255},
+                    kStage1GenerationFailed, 255},
         KeyFileCase{"v21 maker eFuse short", "-v2.1", "eFuseData_V21.dat", resize_to(16), "", 255},
         KeyFileCase{"v21 maker eFuse wrong", "-v2.1", "eFuseData_V21.dat",
-                    [](Bytes& b) { flip(b, 3); }, kGenerationFailed, 0x50},
+                    [](Bytes& b) { flip(b, 3); }, kStage1GenerationFailed, 0x50},
         KeyFileCase{"v21 maker record truncated", "-v2.1", "publicKeyInfo_V21.dat", resize_to(287),
-                    "file open error\n", 255},
+                    kFileOpenError, 255},
         KeyFileCase{"v11 customer self-signature", "-v1.1", "stage2_key.spk",
-                    [](Bytes& b) { flip(b, 200); }, kPopp, 0x90},
+                    [](Bytes& b) { flip(b, 200); }, kPoppFailure, 0x90},
         KeyFileCase{"v11 customer modulus length", "-v1.1", "stage2_key.spk", set_le32(36, 132),
-                    kPopp, 255},
+                    kPoppFailure, 255},
         KeyFileCase{"v11 customer exponent length", "-v1.1", "stage2_key.spk", set_le32(168, 5),
-                    kPopp, 255},
+                    kPoppFailure, 255},
         KeyFileCase{"v11 customer key data length", "-v1.1", "stage2_key.spk", set_le32(32, 100000),
-                    kPopp, 255},
+                    kPoppFailure, 255},
         KeyFileCase{"v11 customer record truncated", "-v1.1", "stage2_key.spk", resize_to(307),
-                    "file open error\n", 255},
+                    kFileOpenError, 255},
         KeyFileCase{"v11 maker private key oversized", "-v1.1", "privateKey.dat", resize_to(2049),
-                    kGenerationFailed, 255},
+                    kStage1GenerationFailed, 255},
         KeyFileCase{"v11 maker private key not whole blocks", "-v1.1", "privateKey.dat",
-                    resize_to(600), kGenerationFailed, 255},
+                    resize_to(600), kStage1GenerationFailed, 255},
         KeyFileCase{"v11 maker eFuse oversized", "-v1.1", "eFuseData.dat", resize_to(17),
-                    kGenerationFailed, 255},
+                    kStage1GenerationFailed, 255},
         KeyFileCase{"v11 maker record truncated", "-v1.1", "publicKeyInfo.dat", resize_to(151),
-                    "file open error\n", 255}),
+                    kFileOpenError, 255}),
     [](const auto& test) { return e2e::test_name(test.param.what); });
 
 TEST_F(Stage1, V21MakerKeyFileOfTheOtherSetIsRefused) {
   e2e::copy_key(dir_.path(), "privateKey.dat", "privateKey_V21.dat");  // 608 bytes, v1.1 key
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + kGenerationFailed);
+  EXPECT_EQ(r.output, kBannerV21 + kStage1GenerationFailed);
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
@@ -315,7 +308,7 @@ TEST_F(Stage1, V21MakerKeyFileOfTheOtherSetIsRefused) {
 TEST_F(Stage1, MakerRecordOfAnotherKeyFailsTheSelfCheck) {
   e2e::copy_key(dir_.path(), "other/publicKeyInfo_V21.dat", "publicKeyInfo_V21.dat");
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + kGenerationFailed);
+  EXPECT_EQ(r.output, kBannerV21 + kStage1GenerationFailed);
   EXPECT_EQ(r.status, 0x50);  // 0xFFF10050: the record does not validate under the eFuse value
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
@@ -323,7 +316,7 @@ TEST_F(Stage1, MakerRecordOfAnotherKeyFailsTheSelfCheck) {
 TEST_F(Stage1, MakerPrivateKeyOfAnotherPairFailsTheSelfCheckWithItsCode) {
   e2e::copy_key(dir_.path(), "other/privateKey_V21.dat", "privateKey_V21.dat");
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + kGenerationFailed);
+  EXPECT_EQ(r.output, kBannerV21 + kStage1GenerationFailed);
   EXPECT_EQ(r.status, 0x90);  // 0xFFF30090: the context signature does not verify
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
@@ -331,7 +324,7 @@ TEST_F(Stage1, MakerPrivateKeyOfAnotherPairFailsTheSelfCheckWithItsCode) {
 TEST_F(Stage1, MissingFixedKeyFileEndsWithOpenError) {
   fs::remove(dir_ / "publicKeyInfo_V21_stage2.dat");
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + "file open error\n");
+  EXPECT_EQ(r.output, kBannerV21 + kFileOpenError);
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
@@ -343,14 +336,14 @@ TEST_F(Stage1, ReadOnlyFolderFailsWithOpenError) {
   e2e::hand_to_nobody(dir_.path());
   fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
   const Captured r = run({"-v1.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::unprivileged());
-  EXPECT_EQ(r.output, kBannerV11 + "file open error\n");
+  EXPECT_EQ(r.output, kBannerV11 + kFileOpenError);
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
 
 TEST_F(Stage1, FullDeviceFailsWithWriteError) {
   const Captured r = run({"-v2.1", "BL1.bin", "/dev/full", "-STAGE1"});
-  EXPECT_EQ(r.output, kBannerV21 + "file write error\n");
+  EXPECT_EQ(r.output, kBannerV21 + kFileWriteError);
   EXPECT_EQ(r.status, 255);
 }
 
@@ -358,7 +351,7 @@ TEST_F(Stage1, FailedWriteLeavesTheExistingImageIntact) {
   const Bytes old = pattern_bytes(200, 9);
   write_bytes(dir_ / "s.bin", old);
   const Captured r = run({"-v2.1", "BL1.bin", "s.bin", "-STAGE1"}, e2e::file_size_limit(4096));
-  EXPECT_EQ(r.output, kBannerV21 + "file write error\n");
+  EXPECT_EQ(r.output, kBannerV21 + kFileWriteError);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(read_bytes(dir_ / "s.bin"), old);
   EXPECT_TRUE(e2e::temporary_files(dir_.path()).empty());

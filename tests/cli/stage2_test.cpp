@@ -18,11 +18,6 @@ namespace {
 using e2e::Bytes;
 namespace fs = std::filesystem;
 
-const std::string kGenerated = "Stage 2: Signature generation is successful.\n";
-const std::string kGenerationFailed = "Stage 2: Signature generation is failed.\n";
-const std::string kVerified = "Stage 2: Signature verification is successful.\n";
-const std::string kVerificationFailed = "Stage 2: Signature verification is failed.\n";
-
 constexpr std::size_t kSourceLength = 3001;  // stage 2 has no block-size rule
 
 // One set's names: selector, banner, key files, signature size.
@@ -58,12 +53,12 @@ class Stage2 : public ::testing::TestWithParam<Set> {
     const Set& set = GetParam();
     const Captured r = run({set.selector, source, out, set.privateKey, "-STAGE2"});
     ASSERT_EQ(r.status, 0) << r.output;
-    ASSERT_EQ(r.output, set.banner + kGenerated);
+    ASSERT_EQ(r.output, set.banner + kStage2Generated);
   }
   int verify(const std::string& image, const std::string& key) {
     const Set& set = GetParam();
     const Captured r = run({set.selector, image, key, "-STAGE2_VERIFY"});
-    EXPECT_EQ(r.output, set.banner + (r.status == 0 ? kVerified : kVerificationFailed));
+    EXPECT_EQ(r.output, set.banner + (r.status == 0 ? kStage2Verified : kStage2VerificationFailed));
     return r.status;
   }
 
@@ -115,7 +110,7 @@ TEST_P(Stage2, ReadOnlyFolderFailsWithOpenErrorAndNoSuccessLine) {
   fs::permissions(dir_.path(), fs::perms::owner_read | fs::perms::owner_exec);
   const Captured r =
       run({set.selector, "BL2.bin", "s.bin", set.privateKey, "-STAGE2"}, e2e::unprivileged());
-  EXPECT_EQ(r.output, set.banner + "file open error\n");
+  EXPECT_EQ(r.output, set.banner + kFileOpenError);
   EXPECT_EQ(r.status, 255);
   EXPECT_FALSE(fs::exists(dir_ / "s.bin"));
 }
@@ -123,7 +118,7 @@ TEST_P(Stage2, ReadOnlyFolderFailsWithOpenErrorAndNoSuccessLine) {
 TEST_P(Stage2, FullDeviceFailsWithWriteError) {
   const Set& set = GetParam();
   const Captured r = run({set.selector, "BL2.bin", "/dev/full", set.privateKey, "-STAGE2"});
-  EXPECT_EQ(r.output, set.banner + "file write error\n");
+  EXPECT_EQ(r.output, set.banner + kFileWriteError);
   EXPECT_EQ(r.status, 255);
 }
 
@@ -133,7 +128,7 @@ TEST_P(Stage2, FailedWriteLeavesTheExistingImageIntact) {
   write_bytes(dir_ / "s.bin", old);
   const Captured r = run({set.selector, "BL2.bin", "s.bin", set.privateKey, "-STAGE2"},
                          e2e::file_size_limit(2048));
-  EXPECT_EQ(r.output, set.banner + "file write error\n");
+  EXPECT_EQ(r.output, set.banner + kFileWriteError);
   EXPECT_EQ(r.status, 255);
   EXPECT_EQ(read_bytes(dir_ / "s.bin"), old);
   EXPECT_TRUE(e2e::temporary_files(dir_.path()).empty());
@@ -155,7 +150,7 @@ TEST(Stage2Keys, V21PublicKeyWithDamagedTagAndSelfSignatureStillVerifies) {
   }
   const Captured r = e2e::run(dir.path(), {"-v2.1", "s.bin", "alice_V21.spk", "-STAGE2_VERIFY"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_EQ(r.output, kBannerV21 + kVerified);
+  EXPECT_EQ(r.output, kBannerV21 + kStage2Verified);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -217,37 +212,37 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(KeyFileCase{"v21 private key not whole blocks", "-v2.1", "alice_V21.prv",
                                   resize_to(1201), true, ""},
                       KeyFileCase{"v21 private key oversized", "-v2.1", "alice_V21.prv",
-                                  resize_to(2064), true, kGenerationFailed},
+                                  resize_to(2064), true, kStage2GenerationFailed},
                       KeyFileCase{"v21 private key truncated to whole blocks", "-v2.1",
-                                  "alice_V21.prv", resize_to(1184), true, kGenerationFailed},
+                                  "alice_V21.prv", resize_to(1184), true, kStage2GenerationFailed},
                       KeyFileCase{"v21 private key damaged", "-v2.1", "alice_V21.prv",
-                                  [](Bytes& b) { flip(b, 0); }, true, kGenerationFailed},
+                                  [](Bytes& b) { flip(b, 0); }, true, kStage2GenerationFailed},
                       KeyFileCase{"v21 given a v11 private key", "-v2.1", "alice.prv", keep, true,
-                                  kGenerationFailed},
+                                  kStage2GenerationFailed},
                       KeyFileCase{"v11 given a v21 private key", "-v1.1", "alice_V21.prv", keep,
-                                  true, kGenerationFailed},
+                                  true, kStage2GenerationFailed},
                       KeyFileCase{"v11 private key damaged", "-v1.1", "alice.prv",
-                                  [](Bytes& b) { flip(b, 20); }, true, kGenerationFailed},
+                                  [](Bytes& b) { flip(b, 20); }, true, kStage2GenerationFailed},
                       KeyFileCase{"v11 private key truncated", "-v1.1", "alice.prv", resize_to(639),
-                                  true, "file open error\n"},
+                                  true, kFileOpenError},
                       KeyFileCase{"v21 public key oversized", "-v2.1", "alice_V21.spk",
-                                  resize_to(1025), false, kVerificationFailed},
+                                  resize_to(1025), false, kStage2VerificationFailed},
                       KeyFileCase{"v21 public key truncated", "-v2.1", "alice_V21.spk",
-                                  resize_to(267), false, kVerificationFailed},
+                                  resize_to(267), false, kStage2VerificationFailed},
                       KeyFileCase{"v21 public key modulus length", "-v2.1", "alice_V21.spk",
-                                  set_le32(0, 0x7FFFFFFF), false, kVerificationFailed},
+                                  set_le32(0, 0x7FFFFFFF), false, kStage2VerificationFailed},
                       KeyFileCase{"v21 public key exponent length", "-v2.1", "alice_V21.spk",
-                                  set_le32(260, 400), false, kVerificationFailed},
+                                  set_le32(260, 400), false, kStage2VerificationFailed},
                       KeyFileCase{"v11 given a v21 public key", "-v1.1", "alice_V21.spk", keep,
-                                  false, kVerificationFailed},
+                                  false, kStage2VerificationFailed},
                       KeyFileCase{"v21 given a v11 public key", "-v2.1", "alice.spk", keep, false,
-                                  kVerificationFailed},
+                                  kStage2VerificationFailed},
                       KeyFileCase{"v11 public key modulus length", "-v1.1", "alice.spk",
-                                  set_le32(36, 129), false, kVerificationFailed},
+                                  set_le32(36, 129), false, kStage2VerificationFailed},
                       KeyFileCase{"v11 public key exponent length", "-v1.1", "alice.spk",
-                                  set_le32(168, 5), false, kVerificationFailed},
+                                  set_le32(168, 5), false, kStage2VerificationFailed},
                       KeyFileCase{"v11 public key truncated", "-v1.1", "alice.spk", resize_to(307),
-                                  false, "file open error\n"}),
+                                  false, kFileOpenError}),
     [](const auto& test) { return e2e::test_name(test.param.what); });
 
 }  // namespace

@@ -95,9 +95,8 @@ TEST(MemSet, WritesExactlyNBytesOfTheLowByteAtEveryAlignment) {
 TEST(MemXor, MatchesByteLoopAlignedMisalignedAndInPlace) {
   const Arena x = pattern();
   Arena y;
-  std::transform(x.begin(), x.end(), y.begin(), [](std::uint8_t v) {
-    return static_cast<std::uint8_t>(v * 37 + 11);
-  });
+  std::transform(x.begin(), x.end(), y.begin(),
+                 [](std::uint8_t v) { return static_cast<std::uint8_t>(v * 37 + 11); });
   for (std::uint32_t off = 0; off < 8; ++off) {
     for (std::uint32_t n = 0; n <= 40; ++n) {
       alignas(8) Arena a = x, b = y, d{};

@@ -1,7 +1,5 @@
 // Key-file layouts, each checked against the offsets of its record table, read back, and
 // refused when a length field or the size does not fit.
-#include "format/format.h"
-
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "format/format.h"
 #include "sbl/private_key_blob.h"
 #include "tests/cli/temp_dir.h"
 #include "tests/cli/test_keys.h"

@@ -8,12 +8,12 @@
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 
 namespace {
 
 using qiv::test::Bytes;
-using qiv::test::Digits;
+using ref::Digits;
 
 struct KeyShape {
   int bits;
@@ -28,9 +28,9 @@ void PrintTo(const KeyShape& s, std::ostream* os) {
 class Interop : public ::testing::TestWithParam<KeyShape> {
  protected:
   void SetUp() override {
-    key_ = qiv::test::openssl_generated_key(GetParam().bits, GetParam().e);
-    pub_ = qiv::test::to_pkey(key_, false);
-    priv_ = qiv::test::to_pkey(key_, true);
+    key_ = ref::openssl_generated_key(GetParam().bits, GetParam().e);
+    pub_ = ref::to_pkey(key_, ref::KeyParts::kPublic);
+    priv_ = ref::to_pkey(key_, ref::KeyParts::kPrivateCrt);
     pairs_ = qiv::test::scaled(GetParam().pairs, GetParam().pairs_sanitized);
   }
   Bytes random_digest() {
@@ -40,7 +40,7 @@ class Interop : public ::testing::TestWithParam<KeyShape> {
   }
 
   QIV_RSA_PRIVATE_KEY key_{};
-  qiv::test::Pkey pub_, priv_;
+  ref::Pkey pub_, priv_;
   int pairs_ = 0;
   std::mt19937 rng_{static_cast<std::mt19937::result_type>(GetParam().bits)};
 };
@@ -52,8 +52,7 @@ TEST_P(Interop, OurCrtSignaturesVerifyWithOpenSsl) {
     Digits sig(k);
     std::uint32_t digits = 0;
     ASSERT_EQ(QIV_RSA_PSS_SignCRT(&digits, sig.data(), &key_, 20, digest.data(), 20), 0);
-    ASSERT_TRUE(qiv::test::openssl_pss_verify(pub_.get(), digest,
-                                              qiv::test::be_from_digits(sig.data(), k), 20))
+    ASSERT_TRUE(ref::openssl_pss_verify(pub_.get(), digest, ref::to_octets(sig.data(), k), 20))
         << "pair " << i;
   }
 }
@@ -66,8 +65,7 @@ TEST_P(Interop, OurPlainSignaturesVerifyWithOpenSsl) {
     Digits sig(k);
     std::uint32_t digits = 0;
     ASSERT_EQ(QIV_RSA_PSS_Sign(&digits, sig.data(), k, key_.n, key_.d, 20, digest.data(), 20), 0);
-    ASSERT_TRUE(qiv::test::openssl_pss_verify(pub_.get(), digest,
-                                              qiv::test::be_from_digits(sig.data(), k), 20))
+    ASSERT_TRUE(ref::openssl_pss_verify(pub_.get(), digest, ref::to_octets(sig.data(), k), 20))
         << "pair " << i;
   }
 }
@@ -76,8 +74,7 @@ TEST_P(Interop, OpenSslSignaturesWithSaltLengths0And20And32VerifyWithOurs) {
   for (int i = 0; i < pairs_; ++i) {
     const Bytes digest = random_digest();
     for (const int salt_len : {0, 20, 32}) {
-      const Digits sig =
-          qiv::test::digits_from_be(qiv::test::openssl_pss_sign(priv_.get(), digest, salt_len));
+      const Digits sig = ref::from_octets(ref::openssl_pss_sign(priv_.get(), digest, salt_len));
       ASSERT_EQ(QIV_RSA_PSS_Verify(key_.n_count, key_.n, sig.data(), 1, key_.e, 20, digest.data()),
                 QIV_SUCCESS)
           << "salt " << salt_len << ", pair " << i;

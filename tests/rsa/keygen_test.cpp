@@ -12,13 +12,13 @@
 #include "random/prng_state.h"
 #include "random/random.h"
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 #include "tests/support/fixed_noise.h"
 
 namespace {
 
-using qiv::test::Bn;
 using qiv::test::Bytes;
+using ref::Bn;
 
 struct KeyShape {
   std::uint32_t bits;
@@ -52,9 +52,8 @@ void expect_consistent(const QIV_RSA_PRIVATE_KEY& key, std::uint32_t bits, std::
   EXPECT_NE(key.q[h - 1] & 0x80000000u, 0u);
 
   BN_CTX* ctx = BN_CTX_new();
-  const Bn n = qiv::test::to_bn(key.n, k), p = qiv::test::to_bn(key.p, h),
-           q = qiv::test::to_bn(key.q, h), d = qiv::test::to_bn(key.d, k),
-           bn_e = qiv::test::to_bn(key.e, key.e_count);
+  const Bn n = ref::to_bn(key.n, k), p = ref::to_bn(key.p, h), q = ref::to_bn(key.q, h),
+           d = ref::to_bn(key.d, k), bn_e = ref::to_bn(key.e, key.e_count);
   EXPECT_EQ(BN_check_prime(p.get(), ctx, nullptr), 1);
   EXPECT_EQ(BN_check_prime(q.get(), ctx, nullptr), 1);
   EXPECT_GT(BN_cmp(p.get(), q.get()), 0);
@@ -74,12 +73,12 @@ void expect_consistent(const QIV_RSA_PRIVATE_KEY& key, std::uint32_t bits, std::
   EXPECT_TRUE(BN_is_one(t.get())) << "e d = 1 mod (p-1)(q-1)";
   EXPECT_LT(BN_cmp(d.get(), phi.get()), 0);
   BN_mod(t.get(), d.get(), p1.get(), ctx);
-  EXPECT_EQ(BN_cmp(t.get(), qiv::test::to_bn(key.dP, h).get()), 0) << "dP";
+  EXPECT_EQ(BN_cmp(t.get(), ref::to_bn(key.dP, h).get()), 0) << "dP";
   BN_mod(t.get(), d.get(), q1.get(), ctx);
-  EXPECT_EQ(BN_cmp(t.get(), qiv::test::to_bn(key.dQ, h).get()), 0) << "dQ";
-  BN_mod_mul(u.get(), q.get(), qiv::test::to_bn(key.qInv, h).get(), p.get(), ctx);
+  EXPECT_EQ(BN_cmp(t.get(), ref::to_bn(key.dQ, h).get()), 0) << "dQ";
+  BN_mod_mul(u.get(), q.get(), ref::to_bn(key.qInv, h).get(), p.get(), ctx);
   EXPECT_TRUE(BN_is_one(u.get())) << "q qInv = 1 mod p";
-  EXPECT_LT(BN_cmp(qiv::test::to_bn(key.qInv, h).get(), p.get()), 0);
+  EXPECT_LT(BN_cmp(ref::to_bn(key.qInv, h).get(), p.get()), 0);
   BN_CTX_free(ctx);
 }
 
@@ -95,8 +94,8 @@ TEST_P(KeyGen, KeysAreConsistentAndSignForOpenSsl) {
     const Bytes digest = qiv::test::sha1({static_cast<std::uint8_t>(i)});
     std::uint32_t sig[64], digits = 0;
     QIV_RSA_PSS_SignCRT(&digits, sig, &key, 20, digest.data(), 20);
-    EXPECT_TRUE(qiv::test::openssl_pss_verify(qiv::test::to_pkey(key, false).get(), digest,
-                                              qiv::test::be_from_digits(sig, digits), 20));
+    EXPECT_TRUE(ref::openssl_pss_verify(ref::to_pkey(key, ref::KeyParts::kPublic).get(), digest,
+                                        ref::to_octets(sig, digits), 20));
   }
 }
 

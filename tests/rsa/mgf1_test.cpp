@@ -8,7 +8,7 @@
 #include <random>
 
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 #include "tests/support/fixed_noise.h"
 
 namespace {
 
-using qiv::test::Digits;
+using ref::Digits;
 
 // Resets the generator, runs the test, and reports the verdict with the number of n-digit
 // draws it made (-1 when the generator moved by anything else).
@@ -50,7 +50,7 @@ TEST(MillerRabin, KnownPrimesPassAfterTheTableRoundsPlusOne) {
        9},  // 2^512 - 569, which is 3 mod 4 (s = 1): row 600, t = 8
   };
   for (const Case& c : cases) {
-    const Outcome o = run(qiv::test::digits_from_hex(c.hex));
+    const Outcome o = run(ref::digits_from_hex(c.hex));
     EXPECT_EQ(o.verdict, QIV_SUCCESS) << c.hex;
     EXPECT_EQ(o.rounds, c.rounds) << c.hex;
   }
@@ -64,10 +64,10 @@ TEST(MillerRabin, KnownPrimesPassAfterTheTableRoundsPlusOne) {
 TEST(MillerRabin, RandomPrimesFromOpenSslPass) {
   for (const int bits : {256, 512, 1024}) {
     for (int i = 0; i < qiv::test::scaled(4, 1); ++i) {
-      qiv::test::Bn p(BN_new());
+      ref::Bn p(BN_new());
       ASSERT_EQ(BN_generate_prime_ex(p.get(), bits, 0, nullptr, nullptr, nullptr), 1);
       const auto n = static_cast<std::uint32_t>(bits / 32);
-      EXPECT_EQ(QIV_MillerRabin(qiv::test::to_digits(p.get(), n).data(), n), QIV_SUCCESS);
+      EXPECT_EQ(QIV_MillerRabin(ref::to_digits(p.get(), n).data(), n), QIV_SUCCESS);
     }
   }
 }
@@ -83,24 +83,24 @@ TEST(MillerRabin, CarmichaelNumbersAndStrongPseudoprimesAreRejected) {
       "FFFFFFFFFFFFFF8A0000000000000D99",  // (2^64 - 59)^2
   };
   for (const char* hex : composites) {
-    EXPECT_EQ(run(qiv::test::digits_from_hex(hex)).verdict, QIV_ERR_FAIL) << hex;
+    EXPECT_EQ(run(ref::digits_from_hex(hex)).verdict, QIV_ERR_FAIL) << hex;
   }
   for (int i = 0; i < qiv::test::scaled(8, 2); ++i) {  // products of two 256-bit primes
-    qiv::test::Bn p(BN_new()), q(BN_new()), n(BN_new());
+    ref::Bn p(BN_new()), q(BN_new()), n(BN_new());
     BN_CTX* ctx = BN_CTX_new();
     BN_generate_prime_ex(p.get(), 256, 0, nullptr, nullptr, nullptr);
     BN_generate_prime_ex(q.get(), 256, 0, nullptr, nullptr, nullptr);
     BN_mul(n.get(), p.get(), q.get(), ctx);
     BN_CTX_free(ctx);
-    EXPECT_EQ(QIV_MillerRabin(qiv::test::to_digits(n.get(), 16).data(), 16), QIV_ERR_FAIL);
+    EXPECT_EQ(QIV_MillerRabin(ref::to_digits(n.get(), 16).data(), 16), QIV_ERR_FAIL);
   }
 }
 
 TEST(MillerRabin, SieveAndShapeRejectionsDrawNothing) {
-  const Digits by3 = qiv::test::digits_from_hex("80000000000000000000000000000001");
-  const Digits by541 = qiv::test::digits_from_hex("8000000000000000000000000000936F");
-  const Digits even = qiv::test::digits_from_hex("80000000000000000000000000000002");
-  const Digits low_top = qiv::test::digits_from_hex("7FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
+  const Digits by3 = ref::digits_from_hex("80000000000000000000000000000001");
+  const Digits by541 = ref::digits_from_hex("8000000000000000000000000000936F");
+  const Digits even = ref::digits_from_hex("80000000000000000000000000000002");
+  const Digits low_top = ref::digits_from_hex("7FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF");
   for (const Digits* c : {&by3, &by541, &even, &low_top}) {
     const Outcome o = run(*c);
     EXPECT_EQ(o.verdict, QIV_ERR_FAIL);
@@ -113,7 +113,7 @@ TEST(MillerRabin, SieveAndShapeRejectionsDrawNothing) {
 }
 
 TEST(MillerRabin, CandidateWhoseOnlySmallFactorIs101ReachesTheRounds) {
-  const Outcome o = run(qiv::test::digits_from_hex("80000000000000000000000000001FCD"));
+  const Outcome o = run(ref::digits_from_hex("80000000000000000000000000001FCD"));
   EXPECT_EQ(o.verdict, QIV_ERR_FAIL);
   EXPECT_GE(o.rounds, 1);
 }

@@ -13,14 +13,14 @@
 #include "random/random.h"
 #include "rsa/pss_encode.h"
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 #include "tests/support/fixed_noise.h"
 
 namespace {
 
-using qiv::test::Bn;
 using qiv::test::Bytes;
-using qiv::test::Digits;
+using ref::Bn;
+using ref::Digits;
 
 struct BnCtx {
   BN_CTX* ctx = BN_CTX_new();
@@ -32,9 +32,9 @@ Digits openssl_mod_exp(const Digits& x, const std::uint32_t* y, std::uint32_t ny
                        const QIV_RSA_PRIVATE_KEY& key) {
   BnCtx c;
   Bn r(BN_new());
-  BN_mod_exp(r.get(), qiv::test::to_bn(x.data(), key.n_count).get(), qiv::test::to_bn(y, ny).get(),
-             qiv::test::to_bn(key.n, key.n_count).get(), c.ctx);
-  return qiv::test::to_digits(r.get(), key.n_count);
+  BN_mod_exp(r.get(), ref::to_bn(x.data(), key.n_count).get(), ref::to_bn(y, ny).get(),
+             ref::to_bn(key.n, key.n_count).get(), c.ctx);
+  return ref::to_digits(r.get(), key.n_count);
 }
 
 // The encoded message inside a signature, and its DB unmasked.
@@ -43,7 +43,7 @@ struct Recovered {
 };
 Recovered recover(const QIV_RSA_PRIVATE_KEY& key, const Digits& sig) {
   const Digits m = openssl_mod_exp(sig, key.e, key.e_count, key);
-  Recovered r{qiv::test::be_from_digits(m.data(), key.n_count), {}};
+  Recovered r{ref::to_octets(m.data(), key.n_count), {}};
   const std::size_t db_len = r.em.size() - 21;
   Bytes mask(db_len);
   PKCS1_MGF1(mask.data(), static_cast<long>(db_len), r.em.data() + db_len, 20, EVP_sha1());
@@ -84,7 +84,7 @@ class PssSignVectors : public ::testing::TestWithParam<int> {
 TEST_P(PssSignVectors, EncodingWithTheVectorSaltIsTheVectorEncodingAndCrtSignsIt) {
   const std::uint32_t k = set_.key.n_count;
   for (const auto& ex : set_.examples) {
-    const Digits sig = qiv::test::digits_from_be(ex.signature);
+    const Digits sig = ref::from_octets(ex.signature);
     const Bytes expected_em = recover(set_.key, sig).em;
 
     Bytes em(4 * k, 0xEE);  // stale bytes the encoding must overwrite
@@ -94,7 +94,7 @@ TEST_P(PssSignVectors, EncodingWithTheVectorSaltIsTheVectorEncodingAndCrtSignsIt
     ASSERT_EQ(em, expected_em);
 
     Digits crt(k);
-    qiv_RSA_CrtDec(crt.data(), qiv::test::digits_from_be(em).data(), &set_.key);
+    qiv_RSA_CrtDec(crt.data(), ref::from_octets(em).data(), &set_.key);
     EXPECT_EQ(crt, sig);
   }
 }
@@ -128,9 +128,9 @@ TEST_P(PssSignVectors, SaltFillingDbLeavesNoPaddingAndStillVerifies) {
   const Digits sig = sign_crt(set_.key, digest, salt_len);
   EXPECT_EQ(recover(set_.key, sig).db[0], 0x01);
   EXPECT_EQ(verify(set_.key, sig, digest), QIV_SUCCESS);
-  const qiv::test::Pkey pub = qiv::test::to_pkey(set_.key, false);
-  const Bytes be = qiv::test::be_from_digits(sig.data(), set_.key.n_count);
-  EXPECT_TRUE(qiv::test::openssl_pss_verify(pub.get(), digest, be, static_cast<int>(salt_len)));
+  const ref::Pkey pub = ref::to_pkey(set_.key, ref::KeyParts::kPublic);
+  const Bytes be = ref::to_octets(sig.data(), set_.key.n_count);
+  EXPECT_TRUE(ref::openssl_pss_verify(pub.get(), digest, be, static_cast<int>(salt_len)));
 }
 
 TEST_P(PssSignVectors, TwoSignaturesOfOneDigestDifferAndBothVerify) {
@@ -152,7 +152,7 @@ INSTANTIATE_TEST_SUITE_P(Rsa1024And2048, PssSignVectors, ::testing::Values(1, 10
 TEST(CrtDec, EqualsThePlainOperationForRandomAndEdgeRepresentatives) {
   std::vector<QIV_RSA_PRIVATE_KEY> keys = {qiv::test::read_pss_vectors(1).key,
                                            qiv::test::read_pss_vectors(10).key};
-  if (!qiv::test::sanitized()) keys.push_back(qiv::test::openssl_generated_key(2048, 3));
+  if (!ref::sanitized()) keys.push_back(ref::openssl_generated_key(2048, 3));
   std::mt19937 rng(2024);
   const int random_count = qiv::test::scaled(12, 2);
   for (const QIV_RSA_PRIVATE_KEY& key : keys) {

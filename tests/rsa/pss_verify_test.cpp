@@ -10,12 +10,12 @@
 
 #include "crypto/crypto.h"
 #include "rsa/rsa.h"
-#include "tests/rsa/reference.h"
+#include "tests/rsa/support.h"
 
 namespace {
 
 using qiv::test::Bytes;
-using qiv::test::Digits;
+using ref::Digits;
 
 std::int32_t verify(const QIV_RSA_PRIVATE_KEY& key, const Digits& sig, const Bytes& mhash) {
   return QIV_RSA_PSS_Verify(key.n_count, key.n, sig.data(), key.e_count, key.e,
@@ -30,15 +30,14 @@ class PssVectors : public ::testing::TestWithParam<int> {
 
 TEST_P(PssVectors, EverySignatureOfTheSetVerifies) {
   for (const auto& ex : set_.examples) {
-    EXPECT_EQ(
-        verify(set_.key, qiv::test::digits_from_be(ex.signature), qiv::test::sha1(ex.message)),
-        QIV_SUCCESS);
+    EXPECT_EQ(verify(set_.key, ref::from_octets(ex.signature), qiv::test::sha1(ex.message)),
+              QIV_SUCCESS);
   }
 }
 
 TEST_P(PssVectors, AnySingleBitFlipInSignatureModulusOrHashFails) {
   const auto& ex = set_.examples[0];
-  const Digits sig = qiv::test::digits_from_be(ex.signature);
+  const Digits sig = ref::from_octets(ex.signature);
   const Bytes mhash = qiv::test::sha1(ex.message);
   const std::uint32_t bits = 32 * set_.key.n_count;
   const auto stride = static_cast<std::uint32_t>(qiv::test::scaled(1, 7));  // all bits, or a sample
@@ -59,7 +58,7 @@ TEST_P(PssVectors, AnySingleBitFlipInSignatureModulusOrHashFails) {
 
 TEST_P(PssVectors, NothingPassedInIsModified) {
   const auto& ex = set_.examples[1];
-  const Digits sig = qiv::test::digits_from_be(ex.signature);
+  const Digits sig = ref::from_octets(ex.signature);
   const Bytes mhash = qiv::test::sha1(ex.message);
   const QIV_RSA_PRIVATE_KEY key = set_.key;
   Digits bad = sig;
@@ -102,12 +101,12 @@ class CraftedEncoding : public ::testing::Test {
   }
   Digits raw_sign(const Bytes& em) const {
     BN_CTX* ctx = BN_CTX_new();
-    const Digits m = qiv::test::digits_from_be(em);
-    qiv::test::Bn s(BN_new());
-    BN_mod_exp(s.get(), qiv::test::to_bn(m.data(), 32).get(), qiv::test::to_bn(key_.d, 32).get(),
-               qiv::test::to_bn(key_.n, 32).get(), ctx);
+    const Digits m = ref::from_octets(em);
+    ref::Bn s(BN_new());
+    BN_mod_exp(s.get(), ref::to_bn(m.data(), 32).get(), ref::to_bn(key_.d, 32).get(),
+               ref::to_bn(key_.n, 32).get(), ctx);
     BN_CTX_free(ctx);
-    return qiv::test::to_digits(s.get(), 32);
+    return ref::to_digits(s.get(), 32);
   }
   std::int32_t verify_em(const Bytes& em, const Bytes& mhash) const {
     return verify(key_, raw_sign(em), mhash);
@@ -197,9 +196,9 @@ TEST_F(CraftedEncoding, TopBitOfFirstDbByteAfterUnmaskingIsIgnored) {
 
 TEST_F(CraftedEncoding, SignaturePlusModulusVerifiesAsTheSignature) {
   // s + n still fits 32 digits when s < 2^1024 - n; the exponentiation reduces it.
-  const qiv::test::Pkey pkey = qiv::test::to_pkey(key_, true);
+  const ref::Pkey pkey = ref::to_pkey(key_, ref::KeyParts::kPrivateCrt);
   for (int attempt = 0; attempt < 64; ++attempt) {
-    Digits sig = qiv::test::digits_from_be(qiv::test::openssl_pss_sign(pkey.get(), mhash_, 20));
+    Digits sig = ref::from_octets(ref::openssl_pss_sign(pkey.get(), mhash_, 20));
     Digits sum(32);
     std::uint64_t carry = 0;
     for (std::size_t i = 0; i < 32; ++i) {
@@ -218,23 +217,23 @@ TEST_F(CraftedEncoding, SignaturePlusModulusVerifiesAsTheSignature) {
 // file to 1 signs anything without a private key. An even e has no private exponent at all.
 TEST_F(CraftedEncoding, ExponentEvenOrBelowThreeIsRefusedEvenForItsOwnForgery) {
   const Digits forged =
-      qiv::test::digits_from_be(encode(db_with(kDbLen - 21, 0x01, salt_), h_of(mhash_, salt_), 0xBC));
+      ref::from_octets(encode(db_with(kDbLen - 21, 0x01, salt_), h_of(mhash_, salt_), 0xBC));
   struct Row {
     Digits e;
     bool ok;
   };
-  const Row rows[] = {{{}, false},       {{1}, false},    {{2}, false},       {{3}, true},
-                      {{4}, false},      {{65536}, false}, {{65537}, true},   {{1, 0}, false},
-                      {{0, 1}, false},   {{1, 1}, true},   {{0xFFFFFFFFu}, true}};
+  const Row rows[] = {{{}, false},     {{1}, false},     {{2}, false},         {{3}, true},
+                      {{4}, false},    {{65536}, false}, {{65537}, true},      {{1, 0}, false},
+                      {{0, 1}, false}, {{1, 1}, true},   {{0xFFFFFFFFu}, true}};
   for (const Row& r : rows) {
     const auto digits = static_cast<std::uint32_t>(r.e.size());
     const std::uint32_t* e = r.e.empty() ? nullptr : r.e.data();
     EXPECT_EQ(QIV_RSA_PublicExponentOk(digits, e), r.ok) << r.e.size() << " digits";
     if (r.ok) continue;
     const Digits e_or_one = r.e.empty() ? Digits{1} : r.e;
-    EXPECT_EQ(QIV_RSA_PSS_Verify(32, key_.n, forged.data(), digits, e_or_one.data(), 20,
-                                 mhash_.data()),
-              QIV_ERR_FAIL)
+    EXPECT_EQ(
+        QIV_RSA_PSS_Verify(32, key_.n, forged.data(), digits, e_or_one.data(), 20, mhash_.data()),
+        QIV_ERR_FAIL)
         << "e[0] = " << e_or_one[0];
   }
 }
@@ -262,11 +261,11 @@ TEST(PssVerifyGuard, HostileModulusOrSizeFailsBeforeAnyArithmetic) {
   // At k = 5, DB would be 20 - 21 bytes long. A signature whose EM ends in the trailer passes
   // that check, so only the size bound keeps it from the DB arithmetic.
   BN_CTX* ctx = BN_CTX_new();
-  const qiv::test::Bn n5 = qiv::test::to_bn(big.data(), 5), bn_e = qiv::test::to_bn(&e, 1);
-  qiv::test::Bn em(BN_new());
+  const ref::Bn n5 = ref::to_bn(big.data(), 5), bn_e = ref::to_bn(&e, 1);
+  ref::Bn em(BN_new());
   Digits s(5, 0);
   for (s[0] = 2; s[0] < 100000; ++s[0]) {
-    BN_mod_exp(em.get(), qiv::test::to_bn(s.data(), 5).get(), bn_e.get(), n5.get(), ctx);
+    BN_mod_exp(em.get(), ref::to_bn(s.data(), 5).get(), bn_e.get(), n5.get(), ctx);
     if (BN_mod_word(em.get(), 256) == 0xBC) break;
   }
   BN_CTX_free(ctx);
@@ -276,10 +275,9 @@ TEST(PssVerifyGuard, HostileModulusOrSizeFailsBeforeAnyArithmetic) {
 
 TEST(PssVerifyGuard, SmallestAcceptedSizeSignsAndVerifies) {
   // k = 6 (192 bits): DB of 3 bytes holds the marker and a salt of at most 2 bytes.
-  const QIV_RSA_PRIVATE_KEY key = qiv::test::record_from_primes(
-      qiv::test::to_bn(qiv::test::digits_from_hex("FFFFFFFFFFFFFFFFFFFFFFEF").data(), 3).get(),
-      qiv::test::to_bn(qiv::test::digits_from_hex("FFFFFFFFFFFFFFFFFFFFFFA9").data(), 3).get(),
-      65537);
+  const QIV_RSA_PRIVATE_KEY key = ref::record_from_primes(
+      ref::to_bn(ref::digits_from_hex("FFFFFFFFFFFFFFFFFFFFFFEF").data(), 3).get(),
+      ref::to_bn(ref::digits_from_hex("FFFFFFFFFFFFFFFFFFFFFFA9").data(), 3).get(), 65537);
   ASSERT_EQ(key.n_count, 6u);
   const Bytes mhash = qiv::test::sha1({9});
   for (const std::uint32_t salt_len : {0u, 2u}) {

@@ -8,8 +8,8 @@
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
-#include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -118,8 +118,8 @@ TEST(CodeEncryption, CiphertextEqualsOpenSSLAes128CbcAndDecryptsBack) {
     const Bytes plain = code_of(n);
     Guarded code = guarded_copy(plain);
     ASSERT_EQ(encrypt(s, code), 0);
-    EXPECT_EQ(code.contents(), ref::aes128_cbc_encrypt(expected_key(s.context, s.eFuse),
-                                                       expected_iv(s.context), plain));
+    EXPECT_EQ(code.contents(), ref::aes_cbc_encrypt(expected_key(s.context, s.eFuse),
+                                                    expected_iv(s.context), plain));
     ASSERT_EQ(decrypt(s, code), 0);
     EXPECT_EQ(code.contents(), plain);
     EXPECT_TRUE(code.guards_intact());

@@ -7,8 +7,8 @@
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
-#include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -148,8 +148,8 @@ bool openssl_accepts(const Generation& g, const Guarded& ctx, const Bytes& image
   const std::uint8_t* record = ctx.data() + g.publicKeyInfo;
   const std::span modulus(record + g.modulusInRecord, g.signatureSize);
   const auto digest = ref::sha1(image, std::span(ctx.data(), g.keyPartSize));
-  return ref::pss_verify(modulus, load32(record + g.exponentInRecord), digest,
-                         std::span(ctx.data() + g.signature, g.signatureSize));
+  return ref::openssl_pss_verify(modulus, load32(record + g.exponentInRecord), digest,
+                                 std::span(ctx.data() + g.signature, g.signatureSize));
 }
 
 TEST(ContextGeneration, TrailerKeyAndSignatureAreWhereDevicesLook) {

@@ -11,8 +11,8 @@
 #include "rsa/rsa.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
-#include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -243,8 +243,8 @@ TEST(PrivateKeyBlob, SmallestKeysStillSignVerifiably) {
                                       sig.data(), &sigLen),
             0);
   EXPECT_EQ(sigLen, 44u);
-  EXPECT_TRUE(
-      ref::pss_verify(k11.modulus_le(), k11.exponent, kDigest, std::span(sig.data(), sigLen)));
+  EXPECT_TRUE(ref::openssl_pss_verify(k11.modulus_le(), k11.exponent, kDigest,
+                                      std::span(sig.data(), sigLen)));
   EXPECT_TRUE(std::all_of(sig.data() + sigLen, sig.data() + 256, [](auto b) { return b == 0x33; }));
 
   const TestKey& k12 = test_key(384, 3);
@@ -254,8 +254,8 @@ TEST(PrivateKeyBlob, SmallestKeysStillSignVerifiably) {
                                       sig.data(), &sigLen),
             0);
   EXPECT_EQ(sigLen, 48u);
-  EXPECT_TRUE(
-      ref::pss_verify(k12.modulus_le(), k12.exponent, kDigest, std::span(sig.data(), sigLen)));
+  EXPECT_TRUE(ref::openssl_pss_verify(k12.modulus_le(), k12.exponent, kDigest,
+                                      std::span(sig.data(), sigLen)));
   EXPECT_TRUE(sig.guards_intact());
 }
 
@@ -276,13 +276,13 @@ TEST(PrivateKeyBlob, PlainFormReadsOnlyModulusAndPrivateExponent) {
                                       static_cast<std::uint32_t>(blob.size()), kDigest.data(), 20,
                                       sig.data(), &sigLen),
             0);
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), k.exponent, kDigest, sig));
+  EXPECT_TRUE(ref::openssl_pss_verify(k.modulus_le(), k.exponent, kDigest, sig));
 
   // Only the first two components need to be present.
   ASSERT_EQ(Generate_PSS_RSASignature(QIV_SBL_FORM_PLAIN, blob.data(), 4 + 128 + 4 + 128,
                                       kDigest.data(), 20, sig.data(), &sigLen),
             0);
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), k.exponent, kDigest, sig));
+  EXPECT_TRUE(ref::openssl_pss_verify(k.modulus_le(), k.exponent, kDigest, sig));
 }
 
 // Any form value other than 1 is the plain form.
@@ -295,7 +295,7 @@ TEST(PrivateKeyBlob, EveryFormOtherThanOneIsPlain) {
     ASSERT_EQ(Generate_PSS_RSASignature(form, blob.data(), static_cast<std::uint32_t>(blob.size()),
                                         kDigest.data(), 20, sig.data(), &sigLen),
               0);
-    EXPECT_TRUE(ref::pss_verify(k.modulus_le(), k.exponent, kDigest, sig)) << form;
+    EXPECT_TRUE(ref::openssl_pss_verify(k.modulus_le(), k.exponent, kDigest, sig)) << form;
   }
 }
 

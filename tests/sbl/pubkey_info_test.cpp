@@ -4,13 +4,13 @@
 
 #include <algorithm>
 
+#include "crypto/wipe.h"
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
-#include "crypto/wipe.h"
 #include "sbl/secret.h"
 #include "tests/sbl/guarded.h"
-#include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/reference.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "sbl/layout.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
-#include "tests/sbl/openssl_reference.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -105,14 +105,14 @@ TEST(SignatureWrappers, SignaturesHaveTheKeySizeAndVerifyInOpenSSL) {
               0);
     EXPECT_EQ(sigLen, 4 * c.key.digits);
     EXPECT_TRUE(sig.guards_intact());
-    EXPECT_TRUE(ref::pss_verify(c.key.modulus_le(), c.key.exponent, digest, sig.span()));
+    EXPECT_TRUE(ref::openssl_pss_verify(c.key.modulus_le(), c.key.exponent, digest, sig.span()));
   }
 }
 
 TEST(SignatureWrappers, MessageFormsHashWithSha1AndRoundTrip) {
   const TestKey& k2 = key2048();
   Bytes sig = sign2(QIV_SBL_FORM_CRT, k2.crt_blob(), kMessage);
-  EXPECT_TRUE(ref::pss_verify(k2.modulus_le(), 3, ref::sha1(kMessage), sig));
+  EXPECT_TRUE(ref::openssl_pss_verify(k2.modulus_le(), 3, ref::sha1(kMessage), sig));
   const Bytes part2 = key_part_v21(k2);
   EXPECT_EQ(Verify_PSS_RSASignature2(part2.data(), size32(part2), kMessage.data(), size32(kMessage),
                                      sig.data(), 256),
@@ -120,7 +120,7 @@ TEST(SignatureWrappers, MessageFormsHashWithSha1AndRoundTrip) {
 
   const TestKey& k1 = key1024();
   sig = sign2(QIV_SBL_FORM_PLAIN, k1.plain_blob(), kMessage);
-  EXPECT_TRUE(ref::pss_verify(k1.modulus_le(), 65537, ref::sha1(kMessage), sig));
+  EXPECT_TRUE(ref::openssl_pss_verify(k1.modulus_le(), 65537, ref::sha1(kMessage), sig));
   const Bytes part1 = key_part_v11(k1);
   EXPECT_EQ(Verify_PSS_RSASignature2(part1.data(), size32(part1), kMessage.data(), size32(kMessage),
                                      sig.data(), 128),
@@ -225,8 +225,8 @@ TEST(SignatureWrappers, SignaturesOfOneDigestDifferAndBothVerify) {
   const Bytes a = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
   const Bytes b = sign2(QIV_SBL_FORM_CRT, k.crt_blob(), kMessage);
   EXPECT_NE(a, b);
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), a));
-  EXPECT_TRUE(ref::pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), b));
+  EXPECT_TRUE(ref::openssl_pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), a));
+  EXPECT_TRUE(ref::openssl_pss_verify(k.modulus_le(), 3, ref::sha1(kMessage), b));
 }
 
 // Verify_PSS_RSASignature2 takes k and the exponent size from a 256-byte signature's record;

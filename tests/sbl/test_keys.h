@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "rsa/rsa.h"
+
 using Bytes = std::vector<std::uint8_t>;
 using Digits = std::vector<std::uint32_t>;
 
@@ -15,6 +17,7 @@ struct TestKey {
   std::uint32_t exponent = 0;
   // Each component at its full size: n and d k digits; p > q, dP, dQ, qInv k/2 digits.
   Digits n, d, p, q, dP, dQ, qInv;
+  QIV_RSA_PRIVATE_KEY record{};  // the same values, as OpenSSL receives them
 
   Bytes modulus_le() const;  // stored form of n, 4k bytes
   Bytes crt_blob() const;    // n, e, d, p, q, dP, dQ, qInv

@@ -1,64 +1,21 @@
-// Test support for the big-number suites: OpenSSL's BIGNUM as the independent reference, and a
-// seeded operand generator whose shapes stress carries, borrows and quotient estimates.
+// Operands for the big-number suites, whose reference is OpenSSL's BIGNUM
+// (tests/support/reference.h): a seeded generator whose shapes stress carries, borrows and
+// quotient estimates.
 #pragma once
 
-#include <gtest/gtest.h>
-#include <openssl/bn.h>
-
 #include <cstdint>
-#include <cstdlib>
-#include <memory>
 #include <random>
 #include <string>
-#include <vector>
+
+#include "tests/support/reference.h"
 
 namespace bntest {
 
-using Digits = std::vector<std::uint32_t>;
+using ref::Digits;
 
-struct BnFree {
-  void operator()(BIGNUM* b) const { BN_free(b); }
-};
-using Bn = std::unique_ptr<BIGNUM, BnFree>;
-
-struct CtxFree {
-  void operator()(BN_CTX* c) const { BN_CTX_free(c); }
-};
-using Ctx = std::unique_ptr<BN_CTX, CtxFree>;
-
-inline Ctx ctx() {
-  return Ctx(BN_CTX_new());
-}
-
-inline Bn bn(const std::uint32_t* d, std::size_t n) {
-  std::vector<unsigned char> le(4 * n + 1);
-  for (std::size_t i = 0; i < 4 * n; ++i)
-    le[i] = static_cast<unsigned char>(d[i / 4] >> (8 * (i % 4)));
-  return Bn(BN_lebin2bn(le.data(), static_cast<int>(4 * n), nullptr));
-}
-inline Bn bn(const Digits& d) {
-  return bn(d.data(), d.size());
-}
-inline Bn bn_new() {
-  return Bn(BN_new());
-}
-
-// x as exactly n digits; an empty vector (and a test failure) when it does not fit.
-inline Digits digits(const BIGNUM* x, std::size_t n) {
-  std::vector<unsigned char> le(4 * n + 1);
-  if (BN_bn2lebinpad(x, le.data(), static_cast<int>(4 * n)) < 0) {
-    ADD_FAILURE() << "reference value does not fit " << n << " digits";
-    return {};
-  }
-  Digits d(n);
-  for (std::size_t i = 0; i < 4 * n; ++i) d[i / 4] |= std::uint32_t{le[i]} << (8 * (i % 4));
-  return d;
-}
-
-// Heavy loops shrink tenfold under the sanitizers (`make asan` sets QIV_SANITIZED=1).
+// Heavy loops shrink tenfold under the sanitizers.
 inline int cases(int n) {
-  const char* s = std::getenv("QIV_SANITIZED");
-  return s != nullptr && s[0] == '1' ? n / 10 : n;
+  return ref::sanitized() ? n / 10 : n;
 }
 
 // Operands from a fixed seed, so that a failure reproduces; where() names seed and case.
