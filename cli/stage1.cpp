@@ -17,7 +17,6 @@
 #include "cli/files.h"
 #include "cli/key_file_names.h"
 #include "cli/key_store.h"
-#include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 #include "crypto/endian.h"

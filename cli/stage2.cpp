@@ -12,7 +12,6 @@
 #include "cli/files.h"
 #include "cli/image_jobs.h"
 #include "cli/key_store.h"
-#include "cli/private_key_scope.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 #include "sbl/layout.h"

@@ -41,8 +41,6 @@ struct WipeAtExit {
 void wipe_working_buffers() {
   wipe(publicKey);
   wipe(publicKeyLen);
-  wipe(privateKey);
-  wipe(privateKeyLen);
   wipe(sb20_Context);
   wipe(sb10_Context);
   wipe(sb20_eFuseData);
@@ -50,5 +48,11 @@ void wipe_working_buffers() {
   wipe(sb10_eFuseData);
   wipe(sb10_eFuseDataLen);
   wipe(sb10_pubkey_file);
+  wipe_private_key_buffers();
+}
+
+void wipe_private_key_buffers() {
+  wipe(privateKey);
+  wipe(privateKeyLen);
   wipe(sb10_privkey_file);
 }

@@ -36,3 +36,16 @@ extern std::array<std::uint8_t, kSb10PrivateKeyRecordSize> sb10_privkey_file;
 // Zeroes every buffer and length now, with stores the compiler keeps. Runs by itself at
 // process end; callable earlier (tests use it to start from the state a process starts with).
 void wipe_working_buffers();
+
+// Zeroes the buffers that hold private keys (privateKey with privateKeyLen, sb10_privkey_file).
+void wipe_private_key_buffers();
+
+// Private key material sits in the buffers only while a command uses it: a command that loads a
+// key holds one of these, and the key is wiped when the command returns, on every path.
+class PrivateKeyScope {
+ public:
+  PrivateKeyScope() = default;
+  PrivateKeyScope(const PrivateKeyScope&) = delete;
+  PrivateKeyScope& operator=(const PrivateKeyScope&) = delete;
+  ~PrivateKeyScope() { wipe_private_key_buffers(); }
+};

@@ -5,6 +5,7 @@
 // whole words at a time instead of one volatile byte after another.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -59,25 +60,68 @@ class Wiped {
 template <typename T, std::size_t N>
 using SecretArray = Wiped<std::array<T, N>>;
 
-// A zero-filled heap buffer for secret material (plain code, a decrypted key file), wiped
-// before it is released. Allocation does not throw: ok() is false when the memory could not be
-// had, and the caller fails the operation instead.
+// A zero-filled heap buffer for secret material (plain code, a decrypted key file, a file read
+// whole), wiped before it is released. Allocation does not throw: ok() is false when the memory
+// could not be had, and resize() returns false, and the caller fails the operation instead.
+// It may grow: resize() moves the contents to a larger block by hand and wipes the old one, so
+// no copy is ever left to the allocator. Capacity at least doubles, so appending a file in
+// chunks copies each byte a bounded number of times. Invariant: every byte past size() up to
+// the capacity is zero.
 class SecretBuffer {
  public:
-  explicit SecretBuffer(std::size_t size)
-      : size_(size), bytes_(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]()) {}
+  explicit SecretBuffer(std::size_t size = 0)
+      : size_(size), capacity_(size), bytes_(allocate(size)) {}
+  SecretBuffer(SecretBuffer&& other) noexcept
+      : size_(other.size_), capacity_(other.capacity_), bytes_(std::move(other.bytes_)) {
+    other.size_ = other.capacity_ = 0;
+  }
   SecretBuffer(const SecretBuffer&) = delete;
   SecretBuffer& operator=(const SecretBuffer&) = delete;
-  ~SecretBuffer() {
-    if (bytes_) wipe(bytes_.get(), size_);
-  }
+  SecretBuffer& operator=(SecretBuffer&&) = delete;
+  ~SecretBuffer() { release(); }
 
   [[nodiscard]] bool ok() const { return bytes_ != nullptr; }
   [[nodiscard]] std::uint8_t* data() { return bytes_.get(); }
+  [[nodiscard]] const std::uint8_t* data() const { return bytes_.get(); }
   [[nodiscard]] std::size_t size() const { return size_; }
 
+  // New bytes read as zero; bytes cut off are wiped at once. False (contents kept) when a
+  // larger block could not be had.
+  [[nodiscard]] bool resize(std::size_t size) {
+    if (size > capacity_) {
+      const std::size_t doubled = capacity_ <= SIZE_MAX / 2 ? 2 * capacity_ : size;
+      if (!reserve(std::max(size, doubled))) return false;
+    } else if (size < size_) {
+      wipe(bytes_.get() + size, size_ - size);
+    }
+    size_ = size;
+    return true;
+  }
+
+  // Room for `capacity` bytes without another move. False (contents kept) when it could not
+  // be had.
+  [[nodiscard]] bool reserve(std::size_t capacity) {
+    if (capacity <= capacity_) return true;
+    std::unique_ptr<std::uint8_t[]> larger = allocate(capacity);
+    if (!larger || !bytes_) return false;
+    std::memcpy(larger.get(), bytes_.get(), size_);
+    release();
+    bytes_ = std::move(larger);
+    capacity_ = capacity;
+    return true;
+  }
+
  private:
+  static std::unique_ptr<std::uint8_t[]> allocate(std::size_t size) {
+    return std::unique_ptr<std::uint8_t[]>(new (std::nothrow) std::uint8_t[size == 0 ? 1 : size]());
+  }
+  void release() {
+    if (bytes_) wipe(bytes_.get(), capacity_);
+    bytes_.reset();
+  }
+
   std::size_t size_;
+  std::size_t capacity_;
   std::unique_ptr<std::uint8_t[]> bytes_;
 };
 

@@ -85,7 +85,7 @@ std::string load_device_input(const std::string& option, const std::string& path
   if (input.status == Input::Status::kUnreadable) {
     return option + " " + path + ": cannot be read: " + input.reason;
   }
-  if (input.status == Input::Status::kTooLarge || !take(input.bytes.view())) {
+  if (input.status == Input::Status::kTooLarge || !take(input.view())) {
     return option + " " + path + ": " + std::to_string(input.size) + " bytes is not " +
            (option == "--efuse" ? "an eFuse value (20 bytes for v2.1, 16 for v1.1)"
                                 : "a public key file (v2.1 _V21.spk of 548 bytes or v1.1 .spk "
@@ -98,7 +98,7 @@ std::string load_device_input(const std::string& option, const std::string& path
 
 Report inspect_file(const std::string& path, const DeviceInputs& device) {
   const Input input = read_input(path);
-  if (input.status == Input::Status::kRead) return inspect_bytes(path, input.bytes.view(), device);
+  if (input.status == Input::Status::kRead) return inspect_bytes(path, input.view(), device);
   Report report;
   report.file = path;
   report.size = input.size;

@@ -105,15 +105,15 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                              " bytes are not a whole number of AES blocks");
   }
   if (layout.codeLength == 0) return passed(kName, "no code bytes");
-  FileBytes plain;
-  plain.storage().assign(file.begin(),
-                         file.begin() + static_cast<std::ptrdiff_t>(layout.codeLength));
+  qiv::SecretBuffer plain(layout.codeLength);
+  if (!plain.ok()) return failed(kName, "not enough memory for the plain code");
+  std::copy_n(file.begin(), layout.codeLength, plain.data());
   const ByteView eFuse = device.efuse();
   const std::int32_t rc = Decrypt_Code(eFuse.data(), static_cast<std::uint32_t>(eFuse.size()),
-                                       file.data() + layout.contextOffset, plain.storage().data(),
+                                       file.data() + layout.contextOffset, plain.data(),
                                        static_cast<std::uint32_t>(layout.codeLength));
   if (rc != 0) return failed(kName, "decryption failed with code " + std::to_string(rc));
-  const auto digest = sha1(plain.view());
+  const auto digest = sha1(ByteView(plain.data(), plain.size()));
   return passed(kName, "plain code SHA-1 " + hex(digest));
 }
 

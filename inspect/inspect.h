@@ -138,30 +138,14 @@ class DeviceInputs {
   std::optional<StageKey> key_;
 };
 
-// A whole file in memory, wiped when it goes away (an inspected eFuse file is as secret as the
-// one given with --efuse).
-class FileBytes {
- public:
-  FileBytes() = default;
-  FileBytes(const FileBytes&) = delete;
-  FileBytes& operator=(const FileBytes&) = delete;
-  FileBytes(FileBytes&& other) noexcept : bytes_(std::move(other.bytes_)) {}
-  FileBytes& operator=(FileBytes&&) = delete;
-  ~FileBytes() { qiv::wipe(bytes_.data(), bytes_.size()); }
-
-  [[nodiscard]] ByteView view() const { return bytes_; }
-  std::vector<std::uint8_t>& storage() { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
-
 struct Input {
   enum class Status { kRead, kUnreadable, kTooLarge };
   Status status = Status::kUnreadable;
   std::uint64_t size = 0;  // as the file system reports it (also for kTooLarge)
   std::string reason;      // for kUnreadable
-  FileBytes bytes;
+  qiv::SecretBuffer bytes;  // wiped: an inspected eFuse file is as secret as --efuse
+
+  [[nodiscard]] ByteView view() const { return {bytes.data(), bytes.size()}; }
 };
 
 // Reads a regular file whole. Folders, devices and pipes are unreadable (a pipe is opened

@@ -40,10 +40,12 @@ Input read_input(const std::string& path) {
     input.status = Input::Status::kTooLarge;
     return input;
   }
-  std::vector<std::uint8_t>& bytes = input.bytes.storage();
-  bytes.reserve(static_cast<std::size_t>(input.size));
+  qiv::SecretBuffer& bytes = input.bytes;
+  if (!bytes.reserve(static_cast<std::size_t>(input.size))) {
+    return unreadable(std::strerror(ENOMEM));
+  }
   // Read to the end of the file rather than trusting the size taken before: a file that grows
-  // meanwhile is still read only up to the bound.
+  // meanwhile is still read only up to the bound (the buffer grows, wiping what it leaves).
   qiv::SecretArray<std::uint8_t, 65536> chunk;  // may hold an eFuse value: wiped on every path
   for (;;) {
     const ssize_t got = ::read(fd.get(), chunk.data(), chunk.size());
@@ -52,22 +54,16 @@ Input read_input(const std::string& path) {
       return unreadable(std::strerror(errno));
     }
     if (got == 0) break;
-    if (bytes.size() + static_cast<std::size_t>(got) > kMaxFileSize) {
+    const std::size_t had = bytes.size();
+    if (had + static_cast<std::size_t>(got) > kMaxFileSize) {
+      input.size = had + static_cast<std::size_t>(got);
       input.status = Input::Status::kTooLarge;
-      input.size = bytes.size() + static_cast<std::size_t>(got);
       return input;
     }
-    const std::size_t needed = bytes.size() + static_cast<std::size_t>(got);
-    if (needed > bytes.capacity()) {
-      // The file grew after its size was taken. Move to a larger buffer by hand, so that the
-      // old one is wiped rather than left to the allocator with a copy of the contents.
-      std::vector<std::uint8_t> larger;
-      larger.reserve(std::max(needed, 2 * bytes.capacity()));
-      larger.assign(bytes.begin(), bytes.end());
-      qiv::wipe(bytes.data(), bytes.size());
-      bytes.swap(larger);
+    if (!bytes.resize(had + static_cast<std::size_t>(got))) {
+      return unreadable(std::strerror(ENOMEM));
     }
-    bytes.insert(bytes.end(), chunk->begin(), chunk->begin() + got);
+    std::copy_n(chunk.data(), got, bytes.data() + had);
   }
   input.size = bytes.size();
   input.status = Input::Status::kRead;

@@ -3,12 +3,12 @@
 #include "cli/key_protection.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 
 #include <array>
 #include <vector>
 
 #include "tests/cli/temp_dir.h"
+#include "tests/support/reference.h"
 
 namespace {
 
@@ -23,21 +23,6 @@ const Bytes kKeyV21 = {0x9d, 0x2e, 0x50, 0xf5, 0xe1, 0x54, 0x82, 0xdf, 0x46, 0x6
                        0x11, 0x45, 0x58, 0x23, 0x93, 0x9d, 0x12, 0x3e, 0xd5, 0xc7};
 const Bytes kIvV21 = {0xd5, 0x0b, 0xcf, 0xaf, 0x46, 0xf5, 0x93, 0xd6,
                       0x95, 0xcc, 0x01, 0xe7, 0x9b, 0xc2, 0xb8, 0x79};
-
-Bytes openssl_cbc_encrypt(const Bytes& key, const Bytes& iv, const Bytes& plain) {
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  const EVP_CIPHER* cipher = key.size() == 16 ? EVP_aes_128_cbc() : EVP_aes_256_cbc();
-  Bytes out(plain.size() + 16);
-  int n = 0;
-  int tail = 0;
-  EVP_EncryptInit_ex(ctx, cipher, nullptr, key.data(), iv.data());
-  EVP_CIPHER_CTX_set_padding(ctx, 0);
-  EVP_EncryptUpdate(ctx, out.data(), &n, plain.data(), static_cast<int>(plain.size()));
-  EVP_EncryptFinal_ex(ctx, out.data() + n, &tail);
-  EVP_CIPHER_CTX_free(ctx);
-  out.resize(static_cast<std::size_t>(n + tail));
-  return out;
-}
 
 // Mode 1 is AES-128; every other mode is AES-256.
 TEST(KeyProtection, EqualsAesCbcUnderTheFixedKeysAndRoundTrips) {
@@ -56,7 +41,7 @@ TEST(KeyProtection, EqualsAesCbcUnderTheFixedKeysAndRoundTrips) {
     const Bytes plain = pattern_bytes(c.length, c.length);
     Bytes buffer = plain;
     ASSERT_EQ(do_PrivateKey_Encrypt(c.mode, buffer.data(), c.length), 0);
-    EXPECT_EQ(buffer, openssl_cbc_encrypt(c.key, c.iv, plain));
+    EXPECT_EQ(buffer, ref::aes_cbc_encrypt(c.key, c.iv, plain));
     ASSERT_EQ(do_PrivateKey_Decrypt(c.mode, buffer.data(), c.length), 0);
     EXPECT_EQ(buffer, plain);
   }

@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "crypto/crypto.h"
+#include "crypto/wipe.h"
 
 namespace {
 
@@ -117,3 +118,26 @@ TEST(MemXor, MatchesByteLoopAlignedMisalignedAndInPlace) {
 }
 
 }  // namespace
+
+// A growing secret buffer keeps its contents across moves to larger blocks, reads new bytes as
+// zero (also bytes once cut off and grown back), and a moved-from buffer owns nothing.
+TEST(SecretBuffer, GrowsShrinksAndMovesKeepingContentsAndZeroTail) {
+  qiv::SecretBuffer buffer;
+  ASSERT_TRUE(buffer.ok());
+  const Arena base = pattern();
+  for (const std::size_t size : {1u, 7u, 33u, 96u}) {  // each step past the capacity
+    const std::size_t had = buffer.size();
+    ASSERT_TRUE(buffer.resize(size));
+    EXPECT_TRUE(std::all_of(buffer.data() + had, buffer.data() + size, [](auto b) { return b == 0; }));
+    std::copy_n(base.begin() + static_cast<std::ptrdiff_t>(had), size - had, buffer.data() + had);
+    EXPECT_TRUE(std::equal(base.begin(), base.begin() + static_cast<std::ptrdiff_t>(size), buffer.data()));
+  }
+  ASSERT_TRUE(buffer.resize(10));
+  ASSERT_TRUE(buffer.resize(96));
+  EXPECT_TRUE(std::equal(base.begin(), base.begin() + 10, buffer.data()));
+  EXPECT_TRUE(std::all_of(buffer.data() + 10, buffer.data() + 96, [](auto b) { return b == 0; }));
+  qiv::SecretBuffer moved(std::move(buffer));
+  EXPECT_EQ(moved.size(), 96u);
+  EXPECT_FALSE(buffer.ok());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
+  EXPECT_EQ(buffer.size(), 0u);
+}
