@@ -39,6 +39,27 @@ inline constexpr std::int32_t kCustomerMode = 2;  // a customer's files named fr
 std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName);
 std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName);
 
+// The same with the private key generated inside the hardware token the PKCS#11 URI names
+// (sensitive, never extractable, sign-only, labelled and identified as the URI says): the
+// private key file becomes a key reference (the URI without its PIN), the other files are as
+// above, the public key file self-signed in the token. A token failure prints its one line
+// (token_keys.h) and writes nothing; a key made before a later failure is removed again.
+std::int32_t sb20_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
+                                           const char* uri);
+std::int32_t sb10_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
+                                           const char* uri);
+
+// "-TOKEN_IMPORT": stores the key of the set's protected private key file keyFile (the maker's
+// or a customer's) in the token the URI names and writes referenceFile, a key reference to it.
+// keyFile is only read: the user decides when to remove it. Refuses an existing referenceFile,
+// a file that holds no key of the set, and a label or id the token holds already. Prints
+// "Key stored in the token; key reference written." on success.
+namespace sbl {
+struct KeySetLayout;
+}
+std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile, const char* uri,
+                               const char* referenceFile);
+
 // Stage 1: secure the plain BL1 in image[0, length) in place and leave the finished, self-checked
 // context in sb20_Context / sb10_Context (working_buffers.h). The dispatcher owns the buffer:
 // it has read the image into it, and on 0 it appends the context and writes the output file.

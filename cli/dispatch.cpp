@@ -10,6 +10,7 @@
 #include "cli/key_file_names.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
+#include "sbl/layout.h"
 
 namespace {
 
@@ -23,6 +24,9 @@ enum class Action {
   kVerifyStage2,
   kStage1WithBuildInfo,
   kStage2,
+  kMakerKeyPairInToken,
+  kCustomerKeyPairInToken,
+  kStoreInToken,
 };
 
 struct Row {
@@ -32,7 +36,7 @@ struct Row {
 };
 
 // Rows are tried in this order; the first match wins.
-constexpr std::array<Row, 10> kRows = {{
+constexpr std::array<Row, 13> kRows = {{
     {3, "-KEYGEN", Action::kMakerKeyPair},
     {3, "-help", Action::kHelp},
     {3, "-v", Action::kVersion},
@@ -43,7 +47,23 @@ constexpr std::array<Row, 10> kRows = {{
     {5, "-STAGE2_VERIFY", Action::kVerifyStage2},
     {6, "-P", Action::kStage1WithBuildInfo},
     {6, "-STAGE2", Action::kStage2},
+    {4, "-KEYGEN", Action::kMakerKeyPairInToken},
+    {5, "-STAGE2_KEYGEN", Action::kCustomerKeyPairInToken},
+    {6, "-TOKEN_IMPORT", Action::kStoreInToken},
 }};
+
+// The token rows take a PKCS#11 URI at this argument; anything else there is a usage error.
+int uri_argument(Action action) {
+  switch (action) {
+    case Action::kMakerKeyPairInToken:
+      return 2;
+    case Action::kCustomerKeyPairInToken:
+    case Action::kStoreInToken:
+      return 3;
+    default:
+      return 0;
+  }
+}
 
 std::optional<Action> find_action(const CommandSet& set, int argc, char** argv) {
   if (argc < 3 || argc > 6) return std::nullopt;
@@ -53,6 +73,11 @@ std::optional<Action> find_action(const CommandSet& set, int argc, char** argv) 
     if (row.action == Action::kStage1WithBuildInfo && set.stage1WithBuildInfo == nullptr) {
       return std::nullopt;
     }
+    if (const int at = uri_argument(row.action);
+        at != 0 && (set.generateKeyPairInToken == nullptr || set.storeKeyInToken == nullptr ||
+                    std::string_view(argv[at]).substr(0, 7) != "pkcs11:")) {
+      return std::nullopt;
+    }
     return row.action;
   }
   return std::nullopt;
@@ -60,9 +85,12 @@ std::optional<Action> find_action(const CommandSet& set, int argc, char** argv) 
 
 // A key-pair command that failed (generation, or any file not written in full) fails the
 // process; it has printed its own message.
-int generate_key_pair(const CommandSet& set, std::int32_t mode, const char* baseName) {
+int generate_key_pair(const CommandSet& set, std::int32_t mode, const char* baseName,
+                      const char* uri = nullptr) {
   print_text(set.generatingLine);
-  return set.generateKeyPair(mode, baseName) == 0 ? 0 : -1;
+  const std::int32_t rc = uri == nullptr ? set.generateKeyPair(mode, baseName)
+                                         : set.generateKeyPairInToken(mode, baseName, uri);
+  return rc == 0 ? 0 : -1;
 }
 
 int run(const CommandSet& set, Action action, char** argv) {
@@ -87,6 +115,12 @@ int run(const CommandSet& set, Action action, char** argv) {
       return set.stage1WithBuildInfo(argv[2], argv[3]);
     case Action::kStage2:
       return set.stage2(argv[2], argv[3], argv[4]);
+    case Action::kMakerKeyPairInToken:
+      return generate_key_pair(set, kMakerMode, nullptr, argv[2]);
+    case Action::kCustomerKeyPairInToken:
+      return generate_key_pair(set, kCustomerMode, argv[2], argv[3]);
+    case Action::kStoreInToken:
+      return set.storeKeyInToken(argv[2], argv[3], argv[4]) == 0 ? 0 : -1;
   }
   return -1;
 }
@@ -144,6 +178,10 @@ const CommandSet kCommandSetV11 = {
                         destination, keyFile);
     },
     sb10_Verify_Stage2,
+    sb10_Generate_KeyPair_InToken,
+    [](const char* keyFile, const char* uri, const char* referenceFile) {
+      return Store_Key_InToken(sbl::kKeySetV11, keyFile, uri, referenceFile);
+    },
 };
 
 const CommandSet kCommandSetV21 = {
@@ -165,6 +203,10 @@ const CommandSet kCommandSetV21 = {
                         destination, keyFile);
     },
     sb20_Verify_Stage2,
+    sb20_Generate_KeyPair_InToken,
+    [](const char* keyFile, const char* uri, const char* referenceFile) {
+      return Store_Key_InToken(sbl::kKeySetV21, keyFile, uri, referenceFile);
+    },
 };
 
 int sb10_main(int argc, char** argv) {

@@ -12,6 +12,11 @@
 //   5     "-STAGE2_VERIFY"     check image argv[2] with key argv[3]     0 or -1
 //   6     "-P"   (v2.1 only)   as -STAGE1 with a build-information block; argv[4] unused
 //   6     "-STAGE2"            sign argv[2] into argv[3] with key argv[4]   the command's result
+//
+// Keys in a hardware token (the URI argument must begin "pkcs11:", else the usage):
+//   4     "-KEYGEN"            generating line, maker key pair in token argv[2]     0, or -1
+//   5     "-STAGE2_KEYGEN"     generating line, customer key pair argv[2] in token argv[3]
+//   6     "-TOKEN_IMPORT"      store key file argv[2] in token argv[3], reference argv[4]
 #pragma once
 
 #include <cstdint>
@@ -40,6 +45,10 @@ struct CommandSet {
   std::int32_t (*verifyStage1)(const char* image, const char* eFuseFile);
   std::int32_t (*stage2)(const char* source, const char* destination, const char* keyFile);
   std::int32_t (*verifyStage2)(const char* image, const char* keyFile);
+  std::int32_t (*generateKeyPairInToken)(std::int32_t mode, const char* baseName,
+                                         const char* uri) = nullptr;
+  std::int32_t (*storeKeyInToken)(const char* keyFile, const char* uri,
+                                  const char* referenceFile) = nullptr;
 };
 
 extern const CommandSet kCommandSetV11;

@@ -5,6 +5,7 @@
 
 #include "cli/files.h"
 #include "cli/key_protection.h"
+#include "cli/token_keys.h"
 #include "cli/working_buffers.h"
 #include "crypto/wipe.h"
 #include "format/format.h"
@@ -22,8 +23,11 @@ void drop_public_key() {
 }
 
 // A protected blob file: the blob, then `fill` zero bytes that brought it to whole AES blocks.
+// A key reference instead of a protected key makes the token key the command's key.
 std::int32_t load_protected_blob(const char* path, std::int32_t mode, std::uint32_t fill,
-                                 sbl::KeyForm form) {
+                                 sbl::KeyForm form, const sbl::KeySetLayout& set) {
+  drop_private_key();
+  if (auto uri = read_key_reference(path)) return use_token_key(*uri, set);
   const std::int32_t length = read_whole_file(path, privateKey);
   if (length < 0) {
     drop_private_key();
@@ -47,16 +51,19 @@ std::int32_t load_protected_blob(const char* path, std::int32_t mode, std::uint3
 
 std::int32_t load_sb20_private_key(const char* path) {
   return load_protected_blob(path, kProtectionV21, ProtectedPrivateKeyFile::kFillV21,
-                             sbl::KeyForm::kCrt);
+                             sbl::KeyForm::kCrt, sbl::kKeySetV21);
 }
 
 std::int32_t load_sb10_maker_private_key(const char* path) {
   const std::int32_t rc = load_protected_blob(
-      path, kProtectionV11, ProtectedPrivateKeyFile::kFillV11, sbl::KeyForm::kPlain);
-  return rc == 0 ? 0 : kKeyFileRejected;
+      path, kProtectionV11, ProtectedPrivateKeyFile::kFillV11, sbl::KeyForm::kPlain,
+      sbl::kKeySetV11);
+  return rc == 0 || rc == kTokenFailed ? rc : kKeyFileRejected;
 }
 
 std::int32_t load_sb10_private_record(const char* path) {
+  drop_private_key();
+  if (auto uri = read_key_reference(path)) return use_token_key(*uri, sbl::kKeySetV11);
   std::fill(sb10_privkey_file.begin(), sb10_privkey_file.end(), std::uint8_t{0});
   read_file(path, sb10_privkey_file.data(), static_cast<std::int32_t>(sb10_privkey_file.size()));
   // A record unprotected under the wrong key is garbage, which the header check refuses.

@@ -8,7 +8,10 @@
 // The files of a pair are written as a set (files.h): every file is prepared, each failure
 // reported, and only when all are complete are they installed together; the private key file
 // is never replaced.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -20,8 +23,10 @@
 #include "cli/key_file_names.h"
 #include "cli/key_protection.h"
 #include "cli/key_store.h"
+#include "cli/token_keys.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
+#include "crypto/crypto.h"
 #include "crypto/endian.h"
 #include "crypto/wipe.h"
 #include "format/format.h"
@@ -69,7 +74,10 @@ void say_key_exists(std::string_view privateKeyFile) {
 // Installs the set's files all together, or none; the private key file is created
 // exclusively, so of two commands racing in one folder exactly one installs its set.
 std::int32_t install(OutputSet& outputs, std::string_view privateKeyFile) {
-  switch (outputs.install()) {
+  const OutputSet::Result result = outputs.install();
+  // A key made in a token for files that could not be written would only block its label.
+  if (result != OutputSet::Result::kInstalled) undo_token_key();
+  switch (result) {
     case OutputSet::Result::kInstalled:
       return 0;
     case OutputSet::Result::kExists:
@@ -86,8 +94,19 @@ void add_efuse(OutputSet& outputs, const char* path, std::span<const std::uint8_
   outputs.add(path, eFuse, FileAccess::kOwnerOnly);
 }
 
+// The key reference written in place of a private key file when the key is in a token.
+std::string keyReference;
+
+// The private key file: the protected key, or the reference to the token key. Either is
+// owner-only and never replaces a file.
 void add_private_key(OutputSet& outputs, const char* path, std::int32_t mode,
                      std::span<std::uint8_t> plaintext) {
+  if (token_signer() != nullptr) {
+    outputs.add(path, std::span(reinterpret_cast<const std::uint8_t*>(keyReference.data()),
+                                keyReference.size()),
+                FileAccess::kOwnerOnly, Existing::kRefuse);
+    return;
+  }
   static_cast<void>(add_private_key_file(outputs, path, mode, plaintext.data(),
                                          static_cast<std::uint32_t>(plaintext.size())));
 }
@@ -155,24 +174,37 @@ std::int32_t sign_sb20_public_key_file() {
                           .subspan<sbl::ContextV21::kPublicKeyInfo, sbl::PublicKeyInfoV21::kSize>();
   fill_sb20_signed_public_key_file(file, record);
   std::uint32_t signatureLength = F::kSignatureSize;
-  const std::int32_t rc = Generate_PSS_RSASignature2(
-      QIV_SBL_FORM_CRT, privateKey.data(), privateKeyLen, file.data() + F::kRecord, F::kRecordSize,
-      file.data() + F::kSignature, &signatureLength);
+  const std::int32_t rc =
+      sign_with_command_key(QIV_SBL_FORM_CRT, file.data() + F::kRecord, F::kRecordSize,
+                            file.data() + F::kSignature, &signatureLength);
   if (rc != 0) return rc;
   if (signatureLength != F::kSignatureSize) return kKeyFileRejected;
   publicKeyLen = F::kSignature + signatureLength;
   return 0;
 }
 
-// Key, record with eFuse value, blob and self-signed public key file, in the working buffers.
-std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
-  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV21); rc != 0) return rc;
+// The record with its eFuse value for (n, e), in sb20_Context and sb20_eFuseData.
+std::int32_t make_sb20_record(const std::uint32_t* n, const std::uint32_t* e) {
   sb20_eFuseDataLen = sbl::EFuseV21::kSize;
   std::fill(sb20_eFuseData.begin(), sb20_eFuseData.end(), std::uint8_t{0});
-  const std::int32_t rc = Generate_SB20_PublicKeyInfo(
-      nullptr, 0, key.n, digits_of(sbl::kKeySetV21.modulusBits), key.e, 1, sb20_eFuseData.data(),
-      &sb20_eFuseDataLen, sb20_Context.data() + sbl::ContextV21::kPublicKeyInfo);
-  if (rc != 0) return rc;
+  return Generate_SB20_PublicKeyInfo(nullptr, 0, n, digits_of(sbl::kKeySetV21.modulusBits), e, 1,
+                                     sb20_eFuseData.data(), &sb20_eFuseDataLen,
+                                     sb20_Context.data() + sbl::ContextV21::kPublicKeyInfo);
+}
+
+// Key, record with eFuse value, blob (or, with a URI, the key in the token) and self-signed
+// public key file, in the working buffers.
+std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key, const char* uri) {
+  if (uri != nullptr) {
+    if (const std::int32_t rc = generate_token_key(uri, sbl::kKeySetV21); rc != 0) return rc;
+    const std::uint32_t e = token_exponent();
+    if (const std::int32_t rc = make_sb20_record(token_modulus_digits().data(), &e); rc != 0) {
+      return rc;
+    }
+    return sign_sb20_public_key_file();
+  }
+  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV21); rc != 0) return rc;
+  if (const std::int32_t rc = make_sb20_record(key.n, key.e); rc != 0) return rc;
   if (!put_blob(sbl::KeyForm::kCrt, key)) return kKeyFileRejected;
   return sign_sb20_public_key_file();
 }
@@ -180,14 +212,23 @@ std::int32_t make_sb20_pair(QIV_RSA_PRIVATE_KEY& key) {
 }  // namespace
 
 std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
+  return sb20_Generate_KeyPair_InToken(mode, baseName, nullptr);
+}
+
+std::int32_t sb20_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
+                                           const char* uri) {
   std::optional<CustomerFileNames> names;
   if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV21, kCustomerPublicSuffixV21,
                          kCustomerPrivateSuffixV21, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
+  keyReference = uri != nullptr ? key_reference_text(uri) : std::string();
   qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
-  if (const std::int32_t rc = make_sb20_pair(*key); rc != 0) return fail(rc);
+  if (const std::int32_t rc = make_sb20_pair(*key, uri); rc != 0) {
+    undo_token_key();
+    return rc == kTokenFailed ? rc : fail(rc);
+  }
 
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
   const auto privateFile = std::span(privateKey).first<ProtectedPrivateKeyFile::kSizeV21>();
@@ -210,15 +251,25 @@ std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
 
 namespace {
 
-// Key, record with eFuse value and blob, in the working buffers.
-std::int32_t make_sb10_pair(QIV_RSA_PRIVATE_KEY& key) {
-  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV11); rc != 0) return rc;
+// The record with its eFuse value for (n, e), in sb10_Context and sb10_eFuseData.
+std::int32_t make_sb10_record(const std::uint32_t* n, const std::uint32_t* e) {
   sb10_eFuseDataLen = sbl::EFuseV11::kSize;
   std::fill(sb10_eFuseData.begin(), sb10_eFuseData.end(), std::uint8_t{0});
-  const std::int32_t rc = Generate_SB10_PublicKeyInfo(
-      nullptr, 0, key.n, digits_of(sbl::kKeySetV11.modulusBits), key.e, 1, sb10_eFuseData.data(),
-      &sb10_eFuseDataLen, sb10_Context.data() + sbl::ContextV11::kPublicKeyInfo);
-  if (rc != 0) return rc;
+  return Generate_SB10_PublicKeyInfo(nullptr, 0, n, digits_of(sbl::kKeySetV11.modulusBits), e, 1,
+                                     sb10_eFuseData.data(), &sb10_eFuseDataLen,
+                                     sb10_Context.data() + sbl::ContextV11::kPublicKeyInfo);
+}
+
+// Key, record with eFuse value and blob (or, with a URI, the key in the token), in the working
+// buffers.
+std::int32_t make_sb10_pair(QIV_RSA_PRIVATE_KEY& key, const char* uri) {
+  if (uri != nullptr) {
+    if (const std::int32_t rc = generate_token_key(uri, sbl::kKeySetV11); rc != 0) return rc;
+    const std::uint32_t e = token_exponent();
+    return make_sb10_record(token_modulus_digits().data(), &e);
+  }
+  if (const std::int32_t rc = generate_key(key, sbl::kKeySetV11); rc != 0) return rc;
+  if (const std::int32_t rc = make_sb10_record(key.n, key.e); rc != 0) return rc;
   return put_blob(sbl::KeyForm::kPlain, key) ? 0 : kKeyFileRejected;
 }
 
@@ -232,9 +283,9 @@ std::span<const std::uint8_t, sbl::PublicKeyInfoV11::kSize> sb10_record() {
 std::int32_t sign_plain(std::span<const std::uint8_t> message, std::uint8_t* signature,
                         std::uint32_t expected) {
   std::uint32_t signatureLength = expected;
-  const std::int32_t rc = Generate_PSS_RSASignature2(
-      QIV_SBL_FORM_PLAIN, privateKey.data(), privateKeyLen, message.data(),
-      static_cast<std::uint32_t>(message.size()), signature, &signatureLength);
+  const std::int32_t rc =
+      sign_with_command_key(QIV_SBL_FORM_PLAIN, message.data(),
+                            static_cast<std::uint32_t>(message.size()), signature, &signatureLength);
   if (rc != 0) return rc;
   return signatureLength == expected ? 0 : kKeyFileRejected;
 }
@@ -274,7 +325,9 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
   qiv::store_le32(record + R::kSignatureLength, R::kSignatureSize);
 
   const auto blob = std::span(privateKey).first(privateKeyLen);
-  if (!fill_sb10_private_record(sb10_privkey_file, blob)) return fail(kKeyFileRejected);
+  if (token_signer() == nullptr && !fill_sb10_private_record(sb10_privkey_file, blob)) {
+    return fail(kKeyFileRejected);
+  }
   OutputSet out;
   out.add(names.publicKey.c_str(), sb10_pubkey_file);
   add_private_key(out, names.privateKey.c_str(), kProtectionV11, sb10_privkey_file);
@@ -284,13 +337,117 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
 }  // namespace
 
 std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
+  return sb10_Generate_KeyPair_InToken(mode, baseName, nullptr);
+}
+
+std::int32_t sb10_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
+                                           const char* uri) {
   std::optional<CustomerFileNames> names;
   if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV11, kCustomerPublicSuffixV11,
                          kCustomerPrivateSuffixV11, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
+  keyReference = uri != nullptr ? key_reference_text(uri) : std::string();
   qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
-  if (const std::int32_t rc = make_sb10_pair(*key); rc != 0) return fail(rc);
-  return names ? write_sb10_customer_files(*names) : write_sb10_maker_files();
+  if (const std::int32_t rc = make_sb10_pair(*key, uri); rc != 0) {
+    undo_token_key();
+    return rc == kTokenFailed ? rc : fail(rc);
+  }
+  const std::int32_t rc = names ? write_sb10_customer_files(*names) : write_sb10_maker_files();
+  if (rc != 0) undo_token_key();
+  return rc;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Moving a key into a token
+
+namespace {
+
+constexpr std::string_view kStored = "Key stored in the token; key reference written.\n";
+
+// The CRT-form blob of a full-size plain-form blob: e (the v1.1 set's) inserted after n, so the
+// blob loader checks every component of the key before it leaves for the token.
+bool crt_blob_from_plain(std::span<const std::uint8_t> plain, std::span<std::uint8_t> out) {
+  using B = sbl::PrivateKeyBlob;
+  const std::uint32_t nPart = B::kLengthFieldSize + B::kPlainFullSizes[0];
+  const std::uint32_t ePart = B::kLengthFieldSize + B::kCrtFullSizes[1];
+  if (plain.size() != B::kPlainFullSize || out.size() < plain.size() + ePart ||
+      qiv::load_le32(plain.data()) != B::kPlainFullSizes[0]) {
+    return false;
+  }
+  std::copy_n(plain.begin(), nPart, out.begin());
+  qiv::store_le32(out.data() + nPart, B::kCrtFullSizes[1]);
+  qiv::store_le32(out.data() + nPart + B::kLengthFieldSize, sbl::kKeySetV11.publicExponent);
+  std::copy(plain.begin() + nPart, plain.end(), out.begin() + nPart + ePart);
+  return true;
+}
+
+// Loads the key of a protected key file of the set into `key`; false (nothing printed) when the
+// file holds no such key. A reference is not a key: the key is in a token already.
+bool load_file_key(const char* keyFile, const sbl::KeySetLayout& set, QIV_RSA_PRIVATE_KEY& key) {
+  if (read_key_reference(keyFile)) return false;
+  if (set.crtSigning) {
+    return load_sb20_private_key(keyFile) == 0 &&
+           sbl::load_private_key_blob(std::span(privateKey).first(privateKeyLen),
+                                      sbl::KeyForm::kCrt, key);
+  }
+  // A customer's record or the maker's blob file: the record is the one of 640 bytes.
+  std::span<const std::uint8_t> plain;
+  struct stat info {};
+  if (::stat(keyFile, &info) == 0 && info.st_size == PrivateKeyRecordV11::kSize) {
+    if (load_sb10_private_record(keyFile) != 0) return false;
+    plain = std::span(sb10_privkey_file)
+                .subspan<PrivateKeyRecordV11::kKeyData, PrivateKeyRecordV11::kKeyDataSize>();
+  } else {
+    if (load_sb10_maker_private_key(keyFile) != 0) return false;
+    plain = std::span(privateKey).first(privateKeyLen);
+  }
+  qiv::SecretArray<std::uint8_t, sbl::PrivateKeyBlob::kCrtFullSize> crt;
+  return crt_blob_from_plain(plain, std::span(crt.data(), crt.size())) &&
+         sbl::load_private_key_blob(std::span(crt.data(), crt.size()), sbl::KeyForm::kCrt, key);
+}
+
+}  // namespace
+
+std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile,
+                               const char* uri, const char* referenceFile) {
+  if (name_is_taken(referenceFile)) {
+    say_key_exists(referenceFile);
+    return kKeyFileRejected;
+  }
+  const PrivateKeyScope secrets;
+  qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
+  if (!load_file_key(keyFile, set, *key)) {
+    print_text("Key file " + std::string(keyFile) + " holds no " + set.name + " private key.\n");
+    return kKeyFileRejected;
+  }
+  drop_token_key();  // loading used the file's key, not a token's
+  if (const std::int32_t rc = store_token_key(uri, set, *key); rc != 0) return rc;
+  // The token now signs with what it stored: its modulus must be the file's, and a signature it
+  // makes must verify (the signer checks each one).
+  const auto n = token_modulus_digits();
+  std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> probe{};
+  std::array<std::uint8_t, sbl::ContextV21::kSignatureSize> signature{};
+  std::uint32_t signatureLen = 0;
+  if (n.size() != key->n_count || !std::equal(n.begin(), n.end(), key->n) ||
+      Generate_PSS_RSASignature_By(token_signer(), probe.data(), QIV_SHA1_DIGEST_LEN,
+                                   signature.data(), &signatureLen) != 0) {
+    undo_token_key();
+    print_text("Hardware token: the stored key does not sign as the key file does.\n");
+    return kTokenFailed;
+  }
+  keyReference = key_reference_text(uri);
+  OutputSet out;
+  out.add(referenceFile,
+          std::span(reinterpret_cast<const std::uint8_t*>(keyReference.data()),
+                    keyReference.size()),
+          FileAccess::kOwnerOnly, Existing::kRefuse);
+  if (const OutputSet::Result result = out.install(); result != OutputSet::Result::kInstalled) {
+    undo_token_key();
+    if (result == OutputSet::Result::kExists) say_key_exists(referenceFile);
+    return kKeyFileRejected;
+  }
+  print_text(kStored);
+  return 0;
 }

@@ -17,6 +17,7 @@
 #include "cli/files.h"
 #include "cli/key_file_names.h"
 #include "cli/key_store.h"
+#include "cli/token_keys.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 #include "crypto/endian.h"
@@ -38,7 +39,7 @@ std::int32_t fail_with(std::string_view line, std::int32_t rc) {
 
 // A maker private key the loader refuses (too large, not our layout) gets the generation
 // failure line; a file that does not unprotect ends the command with the protection's code
-// and no line of its own.
+// and no line of its own, as does a token that fails (it has printed its own line).
 std::int32_t maker_key_failure(std::int32_t rc) {
   return rc == kKeyFileRejected ? fail_with(kGenerationFailed, rc) : rc;
 }
@@ -87,8 +88,8 @@ std::int32_t load_sb20_maker() {
 // Signs image[0, imageLength) (encrypted code, and the block for -P) into sb20_Context, then
 // checks the context with the eFuse value read afresh, as a device would.
 std::int32_t sign_and_check_sb20(const std::uint8_t* image, std::uint32_t imageLength) {
-  std::int32_t rc = Generate_SB20_Context(privateKey.data(), privateKeyLen, publicKey.data(), image,
-                                          imageLength, sb20_Context.data());
+  std::int32_t rc =
+      generate_sb20_context(publicKey.data(), image, imageLength, sb20_Context.data());
   if (rc != 0) return fail_with(kGenerationFailed, rc);
   if (!read_efuse(kMakerEFuseV21, sb20_eFuseData, sb20_eFuseDataLen)) {
     return fail_with(kGenerationFailed, kKeyFileRejected);
@@ -147,8 +148,7 @@ std::int32_t secure_sb10(const std::uint8_t* image, std::uint32_t length) {
   read_file(kMakerPublicKeyV11, sb10_Context.data() + sbl::ContextV11::kPublicKeyInfo,
             sbl::PublicKeyInfoV11::kSize);
 
-  std::int32_t rc = Generate_SB10_Context(privateKey.data(), privateKeyLen, publicKey.data(), image,
-                                          length, sb10_Context.data());
+  std::int32_t rc = generate_sb10_context(publicKey.data(), image, length, sb10_Context.data());
   if (rc != 0) return fail_with(kGenerationFailed, rc);
   if (!read_efuse(kMakerEFuseV11, sb10_eFuseData, sb10_eFuseDataLen)) {
     return fail_with(kGenerationFailed, kKeyFileRejected);

@@ -12,6 +12,7 @@
 #include "cli/files.h"
 #include "cli/image_jobs.h"
 #include "cli/key_store.h"
+#include "cli/token_keys.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
 #include "sbl/layout.h"
@@ -46,8 +47,7 @@ std::int32_t sign_stage2(LoadKeyFn load, std::int32_t form, std::uint32_t signat
   }
   // The loaders accept only full-size keys, so the signature is exactly signatureSize bytes.
   std::uint32_t written = signatureSize;
-  const std::int32_t rc = Generate_PSS_RSASignature2(form, privateKey.data(), privateKeyLen, image,
-                                                     length, signature, &written);
+  const std::int32_t rc = sign_with_command_key(form, image, length, signature, &written);
   // The wrapper has checked the signature with the key's public part: a key damaged inside
   // its protection signs, but nothing would accept what it signed. Status 255 like every
   // refusal of this command.

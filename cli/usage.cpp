@@ -15,7 +15,7 @@ constexpr std::array<std::string_view, 6> kNotice = {
 };
 
 // Each entry is printed as it stands; "\n\n" entries separate the sections.
-constexpr std::array<std::string_view, 30> kUsageV21 = {
+constexpr std::array<std::string_view, 37> kUsageV21 = {
     "Usage: Orvalle Tessik's own Keypair generation\n",
     "#>Tarnwick_V21 -v2.1 -KEYGEN\n",
     "ex) #>Tarnwick_V21 -v2.1 -KEYGEN\n",
@@ -46,9 +46,16 @@ constexpr std::array<std::string_view, 30> kUsageV21 = {
     "ex) #>Tarnwick_V21 -v2.1 secured_BL2_V21.bin  stage2Key_V21.spk -STAGE2_VERIFY\n",
     "secured_BL2_V21.bin is verified.\n",
     "\n\n",
+    "Usage: Keys in a hardware token (PKCS#11)\n",
+    "#>Tarnwick_V21 -v2.1 <pkcs11-URI> -KEYGEN\n",
+    "#>Tarnwick_V21 -v2.1 <key file> <pkcs11-URI> -STAGE2_KEYGEN\n",
+    "#>Tarnwick_V21 -v2.1 <private key file> <pkcs11-URI> <key reference file> -TOKEN_IMPORT\n",
+    "ex) #>Tarnwick_V21 -v2.1 privateKey_V21.dat \"pkcs11:token=signing;object=maker-v21\" privateKey_V21.dat.ref -TOKEN_IMPORT\n",
+    "The private key file then holds the URI; the key stays in the token.\n",
+    "\n\n",
 };
 
-constexpr std::array<std::string_view, 30> kUsageV11 = {
+constexpr std::array<std::string_view, 37> kUsageV11 = {
     "Usage: Orvalle Tessik's own Keypair generation\n",
     "#>Tarnwick_V21 -v1.1 -KEYGEN\n",
     "ex) #>Tarnwick_V21 -v1.1 -KEYGEN\n",
@@ -78,6 +85,13 @@ constexpr std::array<std::string_view, 30> kUsageV11 = {
     "#>Tarnwick_V21 -v1.1 <secured_BL2.bin> <public key file> -STAGE2_VERIFY\n",
     "ex) #>Tarnwick_V21 -v1.1 secured_BL2.bin  stage2Key.spk -STAGE2_VERIFY\n",
     "secured_BL2.bin is verified.\n",
+    "\n\n",
+    "Usage: Keys in a hardware token (PKCS#11)\n",
+    "#>Tarnwick_V21 -v1.1 <pkcs11-URI> -KEYGEN\n",
+    "#>Tarnwick_V21 -v1.1 <key file> <pkcs11-URI> -STAGE2_KEYGEN\n",
+    "#>Tarnwick_V21 -v1.1 <private key file> <pkcs11-URI> <key reference file> -TOKEN_IMPORT\n",
+    "ex) #>Tarnwick_V21 -v1.1 privateKey.dat \"pkcs11:token=signing;object=maker-v11\" privateKey.dat.ref -TOKEN_IMPORT\n",
+    "The private key file then holds the URI; the key stays in the token.\n",
     "\n\n",
 };
 

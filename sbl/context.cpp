@@ -68,10 +68,19 @@ void save_slot_numbers(std::uint8_t* table, std::uint32_t slots) {
   }
 }
 
-std::int32_t generate(const ContextFormat& f, const std::uint8_t* blob, std::uint32_t blobLen,
+// The private key a context is signed with: a blob, or a signer (a key in a token).
+struct SigningKey {
+  const std::uint8_t* blob = nullptr;
+  std::uint32_t blobLen = 0;
+  const QIV_SBL_SIGNER* signer = nullptr;
+};
+
+std::int32_t generate(const ContextFormat& f, const SigningKey& key,
                       const std::uint8_t* nextStageKey, const std::uint8_t* image,
                       std::uint32_t imageLen, std::uint8_t* context) {
-  if (context == nullptr || blob == nullptr) return QIV_SBL_CTX_GEN_SIGN_FAILED;
+  if (context == nullptr || (key.blob == nullptr && key.signer == nullptr)) {
+    return QIV_SBL_CTX_GEN_SIGN_FAILED;
+  }
   write_trailer(f, context);
   // mem_copy tolerates overlap, so a next-stage key taken from this very context is fine.
   mem_copy(context + f.nextStageKey,
@@ -89,9 +98,13 @@ std::int32_t generate(const ContextFormat& f, const std::uint8_t* blob, std::uin
   // fit (v1.1) or a context no check accepts (v2.1), so only the exact size is taken.
   Signature signature{};
   std::uint32_t signatureLen = 0;
-  if (Generate_PSS_RSASignature(f.signatureForm, blob, blobLen, digest.data(), QIV_SHA1_DIGEST_LEN,
-                                signature.data(), &signatureLen) != 0 ||
-      signatureLen != f.signatureSize) {
+  const std::int32_t rc =
+      key.signer != nullptr
+          ? Generate_PSS_RSASignature_By(key.signer, digest.data(), QIV_SHA1_DIGEST_LEN,
+                                         signature.data(), &signatureLen)
+          : Generate_PSS_RSASignature(f.signatureForm, key.blob, key.blobLen, digest.data(),
+                                      QIV_SHA1_DIGEST_LEN, signature.data(), &signatureLen);
+  if (rc != 0 || signatureLen != f.signatureSize) {
     return QIV_SBL_CTX_GEN_SIGN_FAILED;
   }
   mem_copy(context + f.signature, signature.data(), f.signatureSize);
@@ -132,13 +145,13 @@ std::int32_t check(const ContextFormat& f, const std::uint8_t* eFuse, std::uint3
 std::int32_t Generate_SB20_Context(const std::uint8_t* blob, std::uint32_t blobLen,
                                    const std::uint8_t* nextStageKey, const std::uint8_t* image,
                                    std::uint32_t imageLen, std::uint8_t* context) {
-  return generate(kV21, blob, blobLen, nextStageKey, image, imageLen, context);
+  return generate(kV21, {blob, blobLen}, nextStageKey, image, imageLen, context);
 }
 
 std::int32_t Generate_SB10_Context(const std::uint8_t* blob, std::uint32_t blobLen,
                                    const std::uint8_t* nextStageKey, const std::uint8_t* image,
                                    std::uint32_t imageLen, std::uint8_t* context) {
-  return generate(kV11, blob, blobLen, nextStageKey, image, imageLen, context);
+  return generate(kV11, {blob, blobLen}, nextStageKey, image, imageLen, context);
 }
 
 std::int32_t Check_SB20_Context(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
@@ -159,4 +172,16 @@ void save_SB20_FuncPtr(std::uint8_t* table) {
 
 void save_SB10_FuncPtr(std::uint8_t* table) {
   save_slot_numbers(table, sbl::kServiceSlotsV11);
+}
+
+std::int32_t Generate_SB20_Context_By(const QIV_SBL_SIGNER* signer,
+                                      const std::uint8_t* nextStageKey, const std::uint8_t* image,
+                                      std::uint32_t imageLen, std::uint8_t* context) {
+  return generate(kV21, {nullptr, 0, signer}, nextStageKey, image, imageLen, context);
+}
+
+std::int32_t Generate_SB10_Context_By(const QIV_SBL_SIGNER* signer,
+                                      const std::uint8_t* nextStageKey, const std::uint8_t* image,
+                                      std::uint32_t imageLen, std::uint8_t* context) {
+  return generate(kV11, {nullptr, 0, signer}, nextStageKey, image, imageLen, context);
 }

@@ -5,7 +5,8 @@
 //
 // Contract common to every operation:
 // - All records and buffers are caller-owned; nothing is allocated except the two scratch
-//   copies inside Encrypt_Code. Byte buffers may have any alignment.
+//   buffers inside Encrypt_Code (64 KiB at most each, whatever the code length). Byte buffers
+//   may have any alignment.
 // - The result is 0 on success or one of the negative codes below; callers test against 0.
 //   A failure returns at once; nothing is printed.
 // - Operations that reject data clear it: a failed verification zeroes the signature it was
@@ -106,6 +107,36 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
     std::int32_t form, const std::uint8_t* blob, std::uint32_t blobLen, const std::uint8_t* message,
     std::uint32_t messageLen, std::uint8_t* signature, std::uint32_t* signatureLen);
 
+// A private key this process cannot read (a key in a hardware token), seen through its public
+// part and a signing call. sign() receives the 20-byte SHA-1 digest and must return 0 and the
+// RSASSA-PSS signature (MGF1-SHA-1, 20-byte salt) of it in signature, 4 * modulusDigits bytes,
+// stored as the signature wrappers store theirs (least significant byte first). The signer
+// functions below check every signature with (modulus, exponent) before handing it out, exactly
+// as they check those of a blob, so a token that signs with another key or encodes otherwise
+// yields a failure, never a signature.
+struct QIV_SBL_SIGNER {
+  std::int32_t (*sign)(void* context, const std::uint8_t* digest, std::uint32_t digestLen,
+                       std::uint8_t* signature, std::uint32_t signatureLen);
+  void* context;
+  const std::uint32_t* modulus;  // modulusDigits digits, least significant first
+  std::uint32_t modulusDigits;   // 11..64, the top bit of the top digit set
+  std::uint32_t exponent;        // odd and at least 3
+};
+
+// Generate_PSS_RSASignature and Generate_PSS_RSASignature2 with a signer instead of a blob:
+// the same results (QIV_SBL_SIGN_FAILED also for a signer whose public part is out of bounds,
+// a failed sign() and a signature that does not verify; the signature bytes are then zeroed).
+[[nodiscard]] std::int32_t Generate_PSS_RSASignature_By(const QIV_SBL_SIGNER* signer,
+                                                        const std::uint8_t* digest,
+                                                        std::uint32_t digestLen,
+                                                        std::uint8_t* signature,
+                                                        std::uint32_t* signatureLen);
+[[nodiscard]] std::int32_t Generate_PSS_RSASignature2_By(const QIV_SBL_SIGNER* signer,
+                                                         const std::uint8_t* message,
+                                                         std::uint32_t messageLen,
+                                                         std::uint8_t* signature,
+                                                         std::uint32_t* signatureLen);
+
 // Verifies a signature over a caller-computed digest. The layout of publicKey follows the
 // signature length: 128 bytes -> v1.1 key part (32-digit modulus at 0, exponent at 128; also a
 // bare 132-byte modulus-then-exponent key); 256 bytes -> v2.1 key part (64-digit modulus at 4,
@@ -188,6 +219,17 @@ inline constexpr std::int32_t QIV_SBL_FORM_CRT = 1;    // v2.1: blob n, e, d, p,
                                                  const std::uint8_t* image, std::uint32_t imageLen,
                                                  std::uint8_t* context);
 
+// Generate_SB20_Context and Generate_SB10_Context signing through a signer instead of a blob;
+// the same results.
+[[nodiscard]] std::int32_t Generate_SB20_Context_By(const QIV_SBL_SIGNER* signer,
+                                                    const std::uint8_t* nextStageKey,
+                                                    const std::uint8_t* image,
+                                                    std::uint32_t imageLen, std::uint8_t* context);
+[[nodiscard]] std::int32_t Generate_SB10_Context_By(const QIV_SBL_SIGNER* signer,
+                                                    const std::uint8_t* nextStageKey,
+                                                    const std::uint8_t* image,
+                                                    std::uint32_t imageLen, std::uint8_t* context);
+
 // Checks a context as a device does: validates the embedded record against the eFuse value,
 // then verifies the signature over SHA-1(image || next-stage key) with the record's key.
 // Fills the service table first (after the argument checks), whatever the outcome.
@@ -220,7 +262,8 @@ void save_SB10_FuncPtr(std::uint8_t* table);
                                           const std::uint32_t* ivLen);
 
 // Encrypts codeLen bytes in place (codeLen a multiple of 16) and proves the ciphertext by
-// decrypting it again. On every failure the code is unchanged.
+// decrypting it again, chunk by chunk (64 KiB); the result is the one-shot CBC encryption. On
+// every failure the code is unchanged: chunks already encrypted are decrypted back.
 // 0; QIV_SBL_AES_BAD_PARAM; QIV_SBL_AES_SETUP_FAILED; QIV_SBL_AES_ENCRYPT_FAILED (length not a
 // multiple of 16, null code, out of memory for the scratch copies, or a trial decryption that
 // differs); QIV_SBL_AES_DECRYPT_FAILED (the trial decryption failed).

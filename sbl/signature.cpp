@@ -94,6 +94,22 @@ bool layout_from_record(const std::uint8_t* publicKey, PublicKeyLayout& layout) 
   return true;
 }
 
+// Sign, then check: a fault in d or in a CRT value, or a token signing with another key, still
+// yields 4k bytes, and only the public operation tells them from a signature. Stores the
+// signature only when it verifies under (n, e).
+std::int32_t hand_out_checked(std::uint32_t k, const std::uint32_t* n, std::uint32_t eDigits,
+                              const std::uint32_t* e, const std::uint8_t* digest,
+                              std::uint32_t digestLen, std::array<std::uint32_t, kMaxDigits>& result,
+                              std::uint8_t* signature, std::uint32_t* signatureLen) {
+  if (QIV_RSA_PSS_Verify(k, n, result.data(), eDigits, e, digestLen, digest) != 0) {
+    qiv::wipe(result.data(), sizeof result);
+    return QIV_SBL_SIGN_FAILED;
+  }
+  qiv::store_digits(signature, result.data(), k);
+  *signatureLen = k * kDigitSize;
+  return 0;
+}
+
 }  // namespace
 
 std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* blob,
@@ -117,18 +133,32 @@ std::int32_t Generate_PSS_RSASignature(std::int32_t form, const std::uint8_t* bl
                               : QIV_RSA_PSS_Sign(&resultDigits, result.data(), k, key->n, key->d,
                                                  digestLen, digest, kSaltLength);
   if (rc != 0 || resultDigits != k) return QIV_SBL_SIGN_FAILED;
-  // Sign, then check: a fault in d or in a CRT value still yields 4k bytes, and only the public
-  // operation tells them from a signature.
   const std::uint32_t* exponent = key->e_count != 0 ? key->e : &kPlainFormExponent;
   const std::uint32_t exponentDigits = key->e_count != 0 ? key->e_count : 1;
-  if (QIV_RSA_PSS_Verify(k, key->n, result.data(), exponentDigits, exponent, digestLen, digest) !=
-      0) {
-    qiv::wipe(result.data(), sizeof result);
+  return hand_out_checked(k, key->n, exponentDigits, exponent, digest, digestLen, result,
+                          signature, signatureLen);
+}
+
+std::int32_t Generate_PSS_RSASignature_By(const QIV_SBL_SIGNER* signer, const std::uint8_t* digest,
+                                          std::uint32_t digestLen, std::uint8_t* signature,
+                                          std::uint32_t* signatureLen) {
+  if (signer == nullptr || signer->sign == nullptr || signer->modulus == nullptr ||
+      digest == nullptr || signature == nullptr || signatureLen == nullptr) {
     return QIV_SBL_SIGN_FAILED;
   }
-  qiv::store_digits(signature, result.data(), k);
-  *signatureLen = k * kDigitSize;
-  return 0;
+  const std::uint32_t k = signer->modulusDigits;
+  if (k < QIV_RSA_MIN_VERIFY_DIGITS || k > kMaxDigits || (signer->modulus[k - 1] >> 31) == 0 ||
+      !QIV_RSA_PublicExponentOk(1, &signer->exponent)) {
+    return QIV_SBL_SIGN_FAILED;
+  }
+  std::array<std::uint8_t, kMaxDigits * kDigitSize> stored{};
+  std::array<std::uint32_t, kMaxDigits> result{};
+  if (signer->sign(signer->context, digest, digestLen, stored.data(), k * kDigitSize) != 0) {
+    return QIV_SBL_SIGN_FAILED;
+  }
+  qiv::load_digits(result.data(), stored.data(), k);
+  return hand_out_checked(k, signer->modulus, 1, &signer->exponent, digest, digestLen, result,
+                          signature, signatureLen);
 }
 
 std::int32_t Generate_PSS_RSASignature2(std::int32_t form, const std::uint8_t* blob,
@@ -173,4 +203,13 @@ std::int32_t Verify_PSS_RSASignature2(const std::uint8_t* publicKey, std::uint32
   if (rc == 0) return 0;
   if (signature != nullptr) mem_set(signature, 0, signatureLen);
   return rc;
+}
+
+std::int32_t Generate_PSS_RSASignature2_By(const QIV_SBL_SIGNER* signer,
+                                           const std::uint8_t* message, std::uint32_t messageLen,
+                                           std::uint8_t* signature, std::uint32_t* signatureLen) {
+  Digest digest{};
+  if (const std::int32_t rc = sha1(kSignSha1, message, messageLen, digest); rc != 0) return rc;
+  return Generate_PSS_RSASignature_By(signer, digest.data(), QIV_SHA1_DIGEST_LEN, signature,
+                                      signatureLen);
 }

@@ -5,7 +5,7 @@ the layers below it, nothing else.
     scripts/check_layers.py [ROOT]      exit 1 and one line per wrong include
     scripts/check_layers.py --self-test  proves that a wrong include is found
 
-    crypto  <  random  <  bignum  <  rsa  <  sbl  <  format  <  cli, inspect
+    crypto  <  random  <  bignum  <  rsa  <  sbl  <  format  <  token  <  cli, inspect
     tools: stand-alone, includes nothing of ours
 
 Tests, fuzz harnesses and benchmarks may include anything: they look inside on purpose.
@@ -15,7 +15,7 @@ import re
 import sys
 import tempfile
 
-ORDER = ["crypto", "random", "bignum", "rsa", "sbl", "format"]
+ORDER = ["crypto", "random", "bignum", "rsa", "sbl", "format", "token"]
 TOP = ["cli", "inspect"]
 # What a layer offers the layers above it; everything else in its folder is its own business.
 PUBLIC = {
@@ -25,6 +25,7 @@ PUBLIC = {
     "rsa": {"rsa.h"},
     "sbl": {"sbl.h", "layout.h", "private_key_blob.h"},
     "format": {"format.h"},
+    "token": {"token.h"},
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([A-Za-z0-9_]+\.h)"', re.M)
 

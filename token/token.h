@@ -1,0 +1,108 @@
+// Keys in a hardware token, reached through its PKCS#11 module. A key is named by a PKCS#11 URI
+// (RFC 7512): the path names the token and the key (token=, serial=, object=, id=, ...), the
+// query names the module (module-path=, module-name=) and the PIN (pin-source=, pin-value=).
+//
+// The module is loaded at run time (dlopen), so the programs carry no link to any token library.
+// Every failure is reported as one plain sentence naming its cause (Token::error()); nothing here
+// prints. Private keys this layer makes or stores are sensitive, never extractable and sign-only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace token {
+
+// A parsed key reference. Attribute values are percent-decoded.
+class Uri {
+ public:
+  // nullopt unless text is "pkcs11:" followed by a well-formed path and query.
+  [[nodiscard]] static std::optional<Uri> parse(std::string_view text);
+
+  [[nodiscard]] std::optional<std::string> path(std::string_view name) const;
+  [[nodiscard]] std::optional<std::string> query(std::string_view name) const;
+  // The text as given, without any pin-value attribute: what may be shown or written to a file.
+  [[nodiscard]] const std::string& shown() const { return shown_; }
+  // The first path attribute this layer does not know, if any.
+  [[nodiscard]] std::optional<std::string> unknown_attribute() const;
+
+ private:
+  std::vector<std::pair<std::string, std::string>> path_, query_;
+  std::string shown_;
+};
+
+// The URI text without its pin-value attribute (the text itself when it holds none).
+[[nodiscard]] std::string without_pin_value(std::string_view text);
+
+// The RSA key a key set signs with.
+struct KeyShape {
+  std::uint32_t modulusBits;  // 2048 or 1024
+  std::uint32_t exponent;     // 3 or 65537
+  std::string_view setName;   // "v2.1" or "v1.1", for messages
+};
+
+// An RSA private key in CRT form, big-endian byte strings as PKCS#11 carries them. The caller
+// owns the bytes and wipes them.
+struct RsaKeyParts {
+  std::span<const std::uint8_t> n, e, d, p, q, dP, dQ, qInv;
+};
+
+// An open, logged-in session on the token a URI names. Closing it (the destructor) logs out,
+// closes the session and unloads the module.
+class Token {
+ public:
+  // Loads the module, finds exactly one token matching the URI and logs in with the URI's PIN
+  // (or one read from the terminal). nullptr, with `error` set, on any failure.
+  [[nodiscard]] static std::unique_ptr<Token> open(const Uri& uri, std::string& error);
+  ~Token();
+  Token(const Token&) = delete;
+  Token& operator=(const Token&) = delete;
+
+  // Finds the one RSA private key the URI names and checks it signs as `shape` requires
+  // (mechanism offered, modulus size, exponent). False with error() set otherwise.
+  [[nodiscard]] bool use_key(const KeyShape& shape);
+  // Generates a key pair of `shape` under the URI's label and id. Refuses when the URI names no
+  // label or id, or an object with them exists already.
+  [[nodiscard]] bool generate_key(const KeyShape& shape);
+  // Stores the given key (and its public half) under the URI's label and id, with the same
+  // refusals as generate_key.
+  [[nodiscard]] bool store_key(const KeyShape& shape, const RsaKeyParts& key);
+  // Removes the objects generate_key or store_key made (when what they were for failed).
+  void destroy_created();
+
+  // The key in use: modulus (big-endian, modulusBits / 8 bytes) and exponent.
+  [[nodiscard]] std::span<const std::uint8_t> modulus() const { return modulus_; }
+  [[nodiscard]] std::uint32_t exponent() const { return exponent_; }
+
+  // RSASSA-PSS (SHA-1, MGF1-SHA-1, 20-byte salt) of a 20-byte digest with the key in use:
+  // the big-endian signature of exactly modulus().size() bytes. False with error() set.
+  [[nodiscard]] bool sign_digest(std::span<const std::uint8_t> digest, std::span<std::uint8_t> out);
+
+  struct KeyAttributes {
+    bool sensitive, extractable, alwaysSensitive, neverExtractable, sign, decrypt;
+  };
+  // The protection attributes of the key in use, as the token reports them.
+  [[nodiscard]] std::optional<KeyAttributes> key_attributes();
+
+  [[nodiscard]] const std::string& error() const { return error_; }
+
+  struct Module;
+
+ private:
+  Token(std::unique_ptr<Module> module, const Uri& uri);
+
+  std::unique_ptr<Module> module_;
+  Uri uri_;
+  std::string error_;
+  unsigned long key_ = 0;
+  std::vector<unsigned long> created_;
+  std::vector<std::uint8_t> modulus_;
+  std::uint32_t exponent_ = 0;
+};
+
+}  // namespace token
