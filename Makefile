@@ -6,13 +6,14 @@ JOBS       ?= $(shell nproc)
 gen = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(shell command -v ninja >/dev/null 2>&1 && echo Ninja || echo Unix Makefiles)")
 CMAKE_ARGS ?=
 
-# Debian packages that `make test` needs (the programs themselves need none of them): the
-# compiler and build tools, GoogleTest, OpenSSL and Python's cryptography as independent
-# references, the NIST/RFC vector files, and dpkg-dev for the package test. Fuzzing and
+# Debian packages that `make test` needs (the programs run on none of them): the compiler and
+# build tools with the PKCS#11 header (libp11-kit-dev; the token module is loaded at run time),
+# GoogleTest, OpenSSL and Python's cryptography as independent references, the NIST/RFC vector
+# files, dpkg-dev for the package test and SoftHSM2 as the tests' hardware token. Fuzzing and
 # benchmarks bring their own (clang with its sanitizer runtime; Google Benchmark).
-PROGRAM_PACKAGES := cmake ninja-build g++
+PROGRAM_PACKAGES := cmake ninja-build g++ libp11-kit-dev
 PACKAGES       := $(PROGRAM_PACKAGES) libgtest-dev libssl-dev python3 python3-cryptography \
-                  python3-cryptography-vectors dpkg-dev
+                  python3-cryptography-vectors dpkg-dev softhsm2
 FUZZ_PACKAGES  := clang libclang-rt-14-dev
 BENCH_PACKAGES := libbenchmark-dev
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)

@@ -33,6 +33,8 @@ std::string_view kind_id(Kind kind) {
       return "protected-private-key-v11";
     case Kind::kProtectedPrivateRecordV11:
       return "protected-private-key-record-v11";
+    case Kind::kKeyReference:
+      return "key-reference";
     case Kind::kSecuredBl1V21:
       return "secured-bl1-v21";
     case Kind::kSecuredBl1V21BuildInfo:
@@ -71,6 +73,8 @@ std::string_view kind_text(Kind kind) {
       return "v1.1 protected maker private key (privateKey.dat)";
     case Kind::kProtectedPrivateRecordV11:
       return "v1.1 protected customer private key (.prv)";
+    case Kind::kKeyReference:
+      return "key reference: a private key kept in a hardware token (PKCS#11)";
     case Kind::kSecuredBl1V21:
       return "secured BL1 image, v2.1";
     case Kind::kSecuredBl1V21BuildInfo:

@@ -56,6 +56,7 @@ enum class Kind {
   kProtectedPrivateKeyV21,     // privateKey_V21.dat or a customer's _V21.prv
   kProtectedPrivateKeyV11,     // privateKey.dat
   kProtectedPrivateRecordV11,  // a customer's .prv
+  kKeyReference,               // a private key file naming a key in a hardware token
   kSecuredBl1V21,
   kSecuredBl1V21BuildInfo,
   kSecuredBl1V11,

@@ -8,6 +8,7 @@
 // signed BL2 whose signature is then reported as failing.
 #include "format/format.h"
 #include "inspect/describe.h"
+#include "token/token.h"
 
 namespace inspect {
 
@@ -75,6 +76,42 @@ bool describe_by_size(ByteView file, Report& report) {
   }
 }
 
+// A key reference: one line of printable text, a PKCS#11 URI, in place of a private key file.
+// The set its key must belong to follows from the file names the commands read it under.
+std::string set_by_name(std::string_view name) {
+  const auto endsWith = [name](std::string_view tail) {
+    return name.size() >= tail.size() && name.substr(name.size() - tail.size()) == tail;
+  };
+  if (endsWith("privateKey_V21.dat") || endsWith("_V21.prv")) {
+    return "v2.1: RSA-2048 with exponent 3 (as the maker's privateKey_V21.dat or a customer's "
+           "_V21.prv)";
+  }
+  if (endsWith("privateKey.dat") || endsWith(".prv")) {
+    return "v1.1: RSA-1024 with exponent 65537 (as the maker's privateKey.dat or a customer's "
+           ".prv)";
+  }
+  return "the file name does not say: v2.1 keys are RSA-2048 with exponent 3, v1.1 keys "
+         "RSA-1024 with exponent 65537";
+}
+
+bool describe_key_reference(std::string_view name, ByteView file, Report& report) {
+  std::string_view text(reinterpret_cast<const char*>(file.data()), file.size());
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+  const auto uri = token::Uri::parse(text);
+  if (!uri) return false;
+  report.kind = Kind::kKeyReference;
+  report.note = uri->query("pin-value")
+                    ? "the file holds the token's PIN (not shown here): anyone who reads it can "
+                      "sign with the key; use pin-source instead"
+                    : "the private key stays in the token; this file holds only its URI";
+  // shown() never carries a pin-value: a PIN written into the file by hand is not repeated.
+  report.sections.push_back(SectionBuilder("key reference", 0, file.size())
+                                .text("URI", 0, text.size(), uri->shown())
+                                .text("key set", 0, 0, set_by_name(name))
+                                .done());
+  return true;
+}
+
 void describe_as_stage2(ByteView file, const StageKey& key, Report& report) {
   report.kind = key.set == KeySet::kV21 ? Kind::kSignedBl2V21 : Kind::kSignedBl2V11;
   describe_stage2(file, key, report);
@@ -100,6 +137,7 @@ Report inspect_bytes(std::string_view name, ByteView file, const DeviceInputs& d
     add_stage1_checks(file, *layout, device, report);
     return report;
   }
+  if (describe_key_reference(name, file, report)) return report;
   if (describe_marked_key_file(file, device, report)) return report;
   const auto& key = device.key();
   if (key && stage2_signature_verifies(file, *key)) {

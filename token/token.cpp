@@ -403,9 +403,19 @@ bool Token::use_key(const KeyShape& shape) {
   modulus_.assign(n.begin(), n.end());
   exponent_ = *e;
 
+  // Asked both ways: some modules answer the information call for mechanisms they leave out
+  // of the list and then refuse them when signing.
+  CK_ULONG count = 0;
+  std::vector<CK_MECHANISM_TYPE> offered;
+  if (f->C_GetMechanismList(module_->slot, nullptr, &count) == CKR_OK && count <= 4096) {
+    offered.resize(count);
+    if (f->C_GetMechanismList(module_->slot, offered.data(), &count) != CKR_OK) count = 0;
+    offered.resize(count);
+  }
   CK_MECHANISM_INFO mechanism{};
   const CK_RV rv = f->C_GetMechanismInfo(module_->slot, CKM_RSA_PKCS_PSS, &mechanism);
-  if (rv != CKR_OK || (mechanism.flags & CKF_SIGN) == 0) {
+  if (std::find(offered.begin(), offered.end(), CKM_RSA_PKCS_PSS) == offered.end() ||
+      rv != CKR_OK || (mechanism.flags & CKF_SIGN) == 0) {
     error_ = describe(CKR_MECHANISM_INVALID);
     return false;
   }

@@ -218,4 +218,40 @@ TEST_F(MadeFilesTest, BuildInformationBlockShowsWhenTheImageWasMade) {
   EXPECT_EQ(text_of(report, "build-information block", "text"), "Orvalle Tessik Stage2Key");
 }
 
+
+// A key reference is recognised before any size rule (a 20-byte one is no eFuse value), shows
+// its URI without a PIN, names its set from the file name, and warns when a PIN was left in it.
+TEST(KeyReference, ShowsTheUriWithoutPinAndTheSetItsNameAsksFor) {
+  struct Row {
+    const char* name;
+    std::string text;
+    const char* shown;  // empty: not a reference
+    const char* setStart;
+    bool pinWarning;
+  };
+  const Row rows[] = {
+      {"privateKey_V21.dat", "pkcs11:object=maker;token=t?pin-value=4321&module-path=/m.so\n",
+       "pkcs11:object=maker;token=t?module-path=/m.so", "v2.1", true},
+      {"alice.prv", "pkcs11:object=abcdefghijkl", "pkcs11:object=abcdefghijkl", "v1.1", false},
+      {"key.ref", "pkcs11:id=%01?pin-source=/p\r\n", "pkcs11:id=%01?pin-source=/p",
+       "the file name does not say", false},
+      {"bad.prv", "pkcs11:object=a b\n", "", "", false},   // a space: not one URI
+      {"bad.prv", "pkcs11:object=%zz", "", "", false},      // a broken escape
+      {"bad.prv", "pkcs11:object=a\nsecond line", "", "", false},
+  };
+  for (const Row& row : rows) {
+    const std::vector<std::uint8_t> bytes(row.text.begin(), row.text.end());
+    const inspect::Report report = inspect::inspect_bytes(row.name, bytes, {});
+    if (*row.shown == '\0') {
+      EXPECT_NE(report.kind, Kind::kKeyReference) << row.text;
+      continue;
+    }
+    ASSERT_EQ(report.kind, Kind::kKeyReference) << row.text;
+    EXPECT_EQ(text_of(report, "key reference", "URI"), row.shown);
+    EXPECT_EQ(text_of(report, "key reference", "key set").rfind(row.setStart, 0), 0u) << row.name;
+    EXPECT_EQ(report.note.find("PIN") != std::string::npos, row.pinWarning) << row.text;
+    EXPECT_EQ(report.note.find("4321"), std::string::npos);
+  }
+}
+
 }  // namespace
