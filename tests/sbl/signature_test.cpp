@@ -338,6 +338,66 @@ TEST(SignatureWrappers, SignatureOfADamagedKeyIsNeverHandedOut) {
   }
 }
 
+// A key outside the process (a token) signs through a signer; the wrapper holds it to the same
+// rule as a blob: its public part must be usable and every signature must verify under it, so a
+// signer using another key, failing, or offering an exponent that proves nothing hands nothing
+// out. OpenSSL stands in for the token's signing.
+TEST(SignatureWrappers, SignerSignaturesAreCheckedLikeBlobSignatures) {
+  struct Behaviour {
+    const TestKey* signsWith;  // nullptr: sign() fails
+    int calls = 0;
+  };
+  const auto sign = [](void* context, const std::uint8_t* digest, std::uint32_t digestLen,
+                       std::uint8_t* out, std::uint32_t outLen) -> std::int32_t {
+    auto& b = *static_cast<Behaviour*>(context);
+    ++b.calls;
+    if (b.signsWith == nullptr) return -1;
+    const Bytes sig = openssl_pss_sign(*b.signsWith, std::span(digest, digestLen));
+    if (sig.size() != outLen) return -1;
+    std::copy(sig.begin(), sig.end(), out);
+    return 0;
+  };
+  struct Row {
+    const char* what;
+    const TestKey& claimed;  // the public part the signer presents
+    const TestKey* signsWith;
+    std::uint32_t exponent, digits;
+    bool ok;
+    int calls;
+  };
+  const Row rows[] = {
+      {"v2.1 key", key2048(), &key2048(), 3, 64, true, 1},
+      {"v1.1 key", key1024(), &key1024(), 65537, 32, true, 1},
+      {"signs with another key", key2048(), &key2048(1), 3, 64, false, 1},
+      {"sign() fails", key1024(), nullptr, 65537, 32, false, 1},
+      {"exponent 1", key2048(), &key2048(), 1, 64, false, 0},
+      {"modulus of 65 digits", key2048(), &key2048(), 3, 65, false, 0},
+  };
+  const auto digest = ref::sha1(kMessage);
+  for (const Row& r : rows) {
+    Digits n = r.claimed.n;
+    n.resize(65, 0);
+    n[64] = r.digits == 65 ? 0x80000000u : 0;
+    Behaviour behaviour{r.signsWith};
+    const QIV_SBL_SIGNER signer{sign, &behaviour, n.data(), r.digits, r.exponent};
+    Bytes sig(256, 0x42);
+    std::uint32_t sigLen = 0;
+    const std::int32_t rc =
+        Generate_PSS_RSASignature_By(&signer, digest.data(), 20, sig.data(), &sigLen);
+    EXPECT_EQ(rc, r.ok ? 0 : QIV_SBL_SIGN_FAILED) << r.what;
+    EXPECT_EQ(behaviour.calls, r.calls) << r.what;
+    if (r.ok) {
+      EXPECT_EQ(sigLen, 4 * r.claimed.digits);
+      sig.resize(sigLen);
+      EXPECT_TRUE(ref::openssl_pss_verify(r.claimed.modulus_le(), r.exponent, digest, sig));
+    } else {
+      EXPECT_EQ(sig, Bytes(256, 0x42)) << r.what << ": nothing handed out";
+    }
+  }
+  EXPECT_EQ(Generate_PSS_RSASignature_By(nullptr, digest.data(), 20, nullptr, nullptr),
+            QIV_SBL_SIGN_FAILED);
+}
+
 TEST(SignatureWrappers, NullKeyOrSignatureIsAFailedVerification) {
   const Bytes part = key_part_v21(key2048());
   Bytes sig(256, 0x42);
