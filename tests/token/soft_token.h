@@ -1,0 +1,80 @@
+// A SoftHSM2 token of a test's own: its token folder and configuration live in a temporary
+// folder, so suites run in parallel and leave nothing behind. Making one points SOFTHSM2_CONF
+// at it; the program started afterwards (a child inherits the environment) sees only this token.
+//
+//   SoftToken token;                     // label "signing", PIN 1234
+//   run_tarnwick(work, {"-v2.1", token.uri("maker"), "-KEYGEN"});
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tests/cli/child_process.h"
+#include "tests/cli/temp_dir.h"
+#include "token/token.h"
+
+namespace soft_token {
+
+namespace fs = std::filesystem;
+
+inline constexpr std::string_view kLabel = "signing";
+inline constexpr std::string_view kPin = "1234";
+inline const token::KeyShape kShapeV21{2048, 3, "v2.1"};
+inline const token::KeyShape kShapeV11{1024, 65537, "v1.1"};
+
+// How a URI carries its PIN.
+enum class Pin {
+  kSource,          // pin-source=<file holding the right PIN>
+  kWrongSource,     // pin-source=<file holding a wrong PIN>
+  kValueAndSource,  // pin-value=1234 between module-path and pin-source (a reference drops it)
+  kNone,            // neither: the PIN could come only from a terminal
+};
+
+class SoftToken {
+ public:
+  // Initialises the token and sets SOFTHSM2_CONF; throws if softhsm2-util fails.
+  SoftToken();
+
+  // "pkcs11:token=signing;object=<object>?module-path=<module>&<pin>", with `extraPath`
+  // (";name=value...") appended to the path part and `module` in place of SoftHSM's.
+  [[nodiscard]] std::string uri(std::string_view object, Pin pin = Pin::kSource,
+                                std::string_view extraPath = {},
+                                std::string_view module = {}) const;
+
+  // With false, the token offers only PKCS#1 v1.5 signing and key generation (same token folder).
+  void offer_pss(bool offered) const;
+
+  // Generates a key pair of the shape under the object label through the token layer.
+  void make_key(std::string_view object, const token::KeyShape& shape) const;
+
+  // The opened token with the object's key in use (fails the test, nullptr, otherwise).
+  [[nodiscard]] std::unique_ptr<token::Token> open_key(std::string_view object,
+                                                       const token::KeyShape& shape) const;
+
+ private:
+  TempDir dir_;
+};
+
+// The module every URI names unless told otherwise.
+[[nodiscard]] std::string module_path();
+
+// The built program with stdin from /dev/null, in a new session: no controlling terminal, so a
+// PIN prompt cannot open /dev/tty (and hang under an interactive ctest).
+[[nodiscard]] Captured run_detached(const fs::path& folder, const std::vector<std::string>& args);
+
+// Every file of the folder (not recursing) with its bytes: "nothing written" is equality.
+[[nodiscard]] std::map<std::string, std::vector<std::uint8_t>> snapshot(const fs::path& folder);
+
+void write_text(const fs::path& file, std::string_view text);
+[[nodiscard]] std::string read_text(const fs::path& file);
+
+// Uppercase hex of bytes, for handing keys to the independent checker.
+[[nodiscard]] std::string hex(std::span<const std::uint8_t> bytes);
+
+}  // namespace soft_token

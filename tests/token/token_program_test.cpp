@@ -1,0 +1,317 @@
+// Private keys in a real PKCS#11 token (SoftHSM2), through the built program: key pairs made in
+// the token, keys moved into it, every image signed there verified by the program and, without
+// our code, under the public keys the token itself reports; and each token failure as one line,
+// status 255 and an untouched folder.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "tests/cli/expected_texts.h"
+#include "tests/token/soft_token.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using soft_token::Pin;
+using soft_token::SoftToken;
+
+const std::string kStored = "Key stored in the token; key reference written.\n";
+
+// One set's names. The customer pair is always "cust".
+struct Set {
+  std::string selector, banner, generating;
+  std::string eFuse, makerPublic, makerPrivate, stage2Input, custPublic, custPrivate;
+  token::KeyShape shape;
+  bool buildInfo;  // "-P" exists
+};
+
+void PrintTo(const Set& set, std::ostream* os) {
+  *os << set.selector;
+}
+
+const Set kV21{"-v2.1", kBannerV21, kGeneratingV21, "eFuseData_V21.dat", "publicKeyInfo_V21.dat",
+               "privateKey_V21.dat", "publicKeyInfo_V21_stage2.dat", "cust_V21.spk",
+               "cust_V21.prv", soft_token::kShapeV21, true};
+const Set kV11{"-v1.1", kBannerV11, kGeneratingV11, "eFuseData.dat", "publicKeyInfo.dat",
+               "privateKey.dat", "stage2_key.spk", "cust.spk", "cust.prv", soft_token::kShapeV11,
+               false};
+
+std::string set_name(const ::testing::TestParamInfo<Set>& row) {
+  return row.param.shape.setName == "v2.1" ? "V21" : "V11";
+}
+
+fs::perms permissions_of(const fs::path& file) {
+  return fs::status(file).permissions() & fs::perms::all;
+}
+
+class TokenKeys : public ::testing::TestWithParam<Set> {
+ protected:
+  // Runs the program in `folder` and expects status 0 and `result` after the banner.
+  void expect_runs(const fs::path& folder, const std::vector<std::string>& args,
+                   const std::string& result) {
+    const Captured r = run_tarnwick(folder, args);
+    EXPECT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output, GetParam().banner + result) << ::testing::PrintToString(args);
+  }
+
+  // A reference file: the URI without pin-value and a line feed, owner-only.
+  static void expect_reference(const fs::path& file, const std::string& uri) {
+    EXPECT_EQ(soft_token::read_text(file), uri + "\n") << file;
+    EXPECT_EQ(permissions_of(file), fs::perms::owner_read | fs::perms::owner_write) << file;
+  }
+
+  // In a folder holding the maker's three files and the customer's pair (keys or references):
+  // secures BL1 ("-STAGE1", and "-P" for v2.1), signs BL2 ("-STAGE2"), and verifies every image
+  // with the program as a device would, against the folder's eFuse value and public keys.
+  void sign_and_verify(const fs::path& folder) {
+    const Set& set = GetParam();
+    fs::copy_file(folder / set.custPublic, folder / set.stage2Input);
+    write_bytes(folder / "BL1.bin", pattern_bytes(16 * 40, 1));
+    write_bytes(folder / "BL2.bin", pattern_bytes(1001, 2));
+    std::vector<std::string> images = {"s1.bin"};
+    expect_runs(folder, {set.selector, "BL1.bin", "s1.bin", "-STAGE1"}, kStage1Generated);
+    if (set.buildInfo) {
+      images.push_back("p1.bin");
+      expect_runs(folder, {set.selector, "BL1.bin", "p1.bin", "unused", "-P"}, kStage1Generated);
+    }
+    for (const std::string& image : images)
+      expect_runs(folder, {set.selector, image, set.eFuse, "-VERIFY"}, kStage1Verified);
+    expect_runs(folder, {set.selector, "BL2.bin", "s2.bin", set.custPrivate, "-STAGE2"},
+                kStage2Generated);
+    expect_runs(folder, {set.selector, "s2.bin", set.custPublic, "-STAGE2_VERIFY"},
+                kStage2Verified);
+  }
+
+  SoftToken token_;
+  TempDir work_;
+};
+
+// Key pairs made in the token, then the whole chain signed there. The maker's URI carries a
+// pin-value (between module-path and pin-source), which its reference must not keep; the
+// reference alone then signs. The independent check takes the public keys from the token.
+TEST_P(TokenKeys, KeyPairsMadeInTheTokenSignImagesThatVerifyUnderTheTokensKeys) {
+  const Set& set = GetParam();
+  const fs::path& work = work_.path();
+  expect_runs(work, {set.selector, token_.uri("maker", Pin::kValueAndSource), "-KEYGEN"},
+              set.generating);
+  expect_runs(work, {set.selector, "cust", token_.uri("cust"), "-STAGE2_KEYGEN"}, set.generating);
+  expect_reference(work / set.makerPrivate, token_.uri("maker"));
+  expect_reference(work / set.custPrivate, token_.uri("cust"));
+  EXPECT_EQ(permissions_of(work / set.eFuse), fs::perms::owner_read | fs::perms::owner_write);
+  sign_and_verify(work);
+
+  std::vector<std::string> check = {QIV_TOKEN_CHECK, std::string(set.shape.setName),
+                                    work.string()};
+  for (const char* object : {"maker", "cust"}) {
+    const auto key = token_.open_key(object, set.shape);
+    ASSERT_NE(key, nullptr);
+    check.push_back(soft_token::hex(key->modulus()));
+    check.push_back(std::to_string(key->exponent()));
+    const auto a = key->key_attributes();
+    ASSERT_TRUE(a.has_value());
+    EXPECT_TRUE(a->sensitive && !a->extractable && a->alwaysSensitive && a->neverExtractable &&
+                a->sign && !a->decrypt)
+        << object << ": sensitive " << a->sensitive << ", extractable " << a->extractable
+        << ", always sensitive " << a->alwaysSensitive << ", never extractable "
+        << a->neverExtractable << ", sign " << a->sign << ", decrypt " << a->decrypt;
+  }
+  const Captured independent = run_program(QIV_PYTHON, check, work);
+  EXPECT_EQ(independent.status, 0) << independent.output << independent.errors;
+}
+
+// Keys of files moved into the token: the key files stay byte for byte, the references sign in
+// a folder where they replace the key files, and the images verify under the original public
+// key files and eFuse value. A label holds one key: a second import under it is refused.
+TEST_P(TokenKeys, ImportedKeysSignAsTheirFilesDidAndKeepTheFiles) {
+  const Set& set = GetParam();
+  const fs::path& work = work_.path();
+  expect_runs(work, {set.selector, "-KEYGEN"}, set.generating);
+  expect_runs(work, {set.selector, "cust", "-STAGE2_KEYGEN"}, set.generating);
+  const auto files = soft_token::snapshot(work);
+
+  expect_runs(work, {set.selector, set.makerPrivate, token_.uri("maker"), "maker.ref",
+                     "-TOKEN_IMPORT"}, kStored);
+  expect_runs(work, {set.selector, set.custPrivate, token_.uri("cust"), "cust.ref",
+                     "-TOKEN_IMPORT"}, kStored);
+  expect_reference(work / "maker.ref", token_.uri("maker"));
+  expect_reference(work / "cust.ref", token_.uri("cust"));
+  auto after = soft_token::snapshot(work);
+  after.erase("maker.ref");
+  after.erase("cust.ref");
+  EXPECT_TRUE(after == files) << "a key file changed";
+
+  // Refused before the signing below, which then proves the maker's token key intact.
+  const Captured again = run_tarnwick(
+      work, {set.selector, set.custPrivate, token_.uri("maker"), "again.ref", "-TOKEN_IMPORT"});
+  EXPECT_EQ(again.status, 255);
+  EXPECT_EQ(again.output,
+            set.banner + "Hardware token: the token holds an object labelled maker already.\n");
+  EXPECT_FALSE(fs::exists(work / "again.ref"));
+
+  const fs::path sign = work / "sign";
+  fs::create_directory(sign);
+  for (const std::string& name : {set.eFuse, set.makerPublic, set.custPublic})
+    fs::copy_file(work / name, sign / name);
+  fs::copy_file(work / "maker.ref", sign / set.makerPrivate);
+  fs::copy_file(work / "cust.ref", sign / set.custPrivate);
+  sign_and_verify(sign);
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSets, TokenKeys, ::testing::Values(kV21, kV11), set_name);
+
+// ---------------------------------------------------------------------------------------------
+// Failures: each prints exactly its line after the banner (a key-pair command's generating line
+// comes first, as for any key-pair failure), ends with status 255 and writes nothing. The keys a
+// row needs are v1.1 keys (quick to make) named "k1"; SoftHSM2 keeps no PIN retry counter, so
+// a locked PIN cannot be produced here.
+
+// A row's run: the arguments, and the URI as the program shows it ("<uri>" in the expected line).
+struct Call {
+  std::vector<std::string> args;
+  std::string uri;
+};
+
+// What must hold in the token afterwards, besides the folder being unchanged.
+enum class Then {
+  kNothing,
+  kKeyKept,    // the v1.1 key "k1" the row made still signs: a failure destroys nothing it found
+  kLabelFree,  // "k1" can be made: a failure removes what it made
+};
+
+struct Failure {
+  std::string what;
+  std::function<Call(const SoftToken&, const fs::path&)> prepare;  // token, folder, the run
+  std::string expected;  // after the banner
+  Then then = Then::kNothing;
+};
+
+void PrintTo(const Failure& f, std::ostream* os) {
+  *os << f.what;
+}
+
+const std::string kAbsentModule = "/nonexistent/libnone.so";
+
+// Signs BL2 in the folder with a key reference to `uri`.
+Call stage2_with(const fs::path& folder, const std::string& selector, const std::string& uri) {
+  soft_token::write_text(folder / "key.prv", uri + "\n");
+  write_bytes(folder / "BL2.bin", pattern_bytes(100, 3));
+  return {{selector, "BL2.bin", "s2.bin", "key.prv", "-STAGE2"}, uri};
+}
+
+// A v1.1 maker key file in the folder, for the import rows.
+void make_key_file(const fs::path& folder) {
+  const Captured made = run_tarnwick(folder, {"-v1.1", "-KEYGEN"});
+  ASSERT_EQ(made.status, 0) << made.output;
+}
+
+const Failure kFailures[] = {
+    {"module not loadable",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       const std::string uri = t.uri("k1", Pin::kSource, "", kAbsentModule);
+       return {{"-v2.1", uri, "-KEYGEN"}, uri};
+     },
+     kGeneratingV21 + "Hardware token: the PKCS#11 module " + kAbsentModule +
+         " cannot be loaded: " + kAbsentModule +
+         ": cannot open shared object file: No such file or directory.\n"},
+    {"token not found",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       // Shown without the pin-value the command line gives.
+       return {{"-v1.1", "cust", t.uri("k1", Pin::kValueAndSource, ";serial=0"), "-STAGE2_KEYGEN"},
+               t.uri("k1", Pin::kSource, ";serial=0")};
+     },
+     kGeneratingV11 + "Hardware token: no token matches <uri>.\n"},
+    {"object not found",
+     [](const SoftToken& t, const fs::path& f) {
+       t.make_key("k1", soft_token::kShapeV11);
+       return stage2_with(f, "-v1.1", t.uri("k2"));
+     },
+     "Hardware token: no RSA private key in the token matches <uri>.\n", Then::kKeyKept},
+    {"wrong PIN",
+     [](const SoftToken& t, const fs::path& f) {
+       return stage2_with(f, "-v1.1", t.uri("k1", Pin::kWrongSource));
+     },
+     "Hardware token: the token refused the PIN.\n"},
+    {"mechanism not supported",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       t.offer_pss(false);
+       const std::string uri = t.uri("k1");
+       return {{"-v1.1", uri, "-KEYGEN"}, uri};
+     },
+     kGeneratingV11 + "Hardware token: the token does not offer RSASSA-PSS signing with SHA-1.\n",
+     Then::kLabelFree},
+    {"v1.1 token key used by a v2.1 command",
+     [](const SoftToken& t, const fs::path& f) {
+       t.make_key("k1", soft_token::kShapeV11);
+       return stage2_with(f, "-v2.1", t.uri("k1"));
+     },
+     "Hardware token: the token key is not a v2.1 key (2048 bits, exponent 3).\n", Then::kKeyKept},
+    {"no PIN and no terminal",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       const std::string uri = t.uri("k1", Pin::kNone);
+       return {{"-v1.1", uri, "-KEYGEN"}, uri};
+     },
+     kGeneratingV11 + "Hardware token: no PIN: give pin-source or pin-value in the key "
+                      "reference, or run on a terminal.\n"},
+    {"label taken",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       t.make_key("k1", soft_token::kShapeV11);
+       const std::string uri = t.uri("k1");
+       return {{"-v2.1", "cust", uri, "-STAGE2_KEYGEN"}, uri};
+     },
+     kGeneratingV21 + "Hardware token: the token holds an object labelled k1 already.\n",
+     Then::kKeyKept},
+    {"reference file present",
+     [](const SoftToken& t, const fs::path& f) -> Call {
+       make_key_file(f);
+       soft_token::write_text(f / "key.ref", "taken\n");
+       const std::string uri = t.uri("k1");
+       return {{"-v1.1", "privateKey.dat", uri, "key.ref", "-TOKEN_IMPORT"}, uri};
+     },
+     key_file_exists_text("key.ref")},
+    {"unknown URI attribute",
+     [](const SoftToken& t, const fs::path& f) -> Call {
+       make_key_file(f);
+       const std::string uri = t.uri("k1", Pin::kSource, ";colour=red");
+       return {{"-v1.1", "privateKey.dat", uri, "key.ref", "-TOKEN_IMPORT"}, uri};
+     },
+     "Hardware token: the key reference has the unknown attribute colour.\n"},
+};
+
+class TokenFailure : public ::testing::TestWithParam<Failure> {};
+
+TEST_P(TokenFailure, PrintsItsOneLineWithStatus255AndWritesNothing) {
+  const Failure& f = GetParam();
+  const SoftToken token;
+  const TempDir work;
+  const Call call = f.prepare(token, work.path());
+  std::string expected = f.expected;
+  if (const std::size_t at = expected.find("<uri>"); at != std::string::npos)
+    expected.replace(at, 5, call.uri);
+  const auto before = soft_token::snapshot(work.path());
+  const Captured r = soft_token::run_detached(work.path(), call.args);
+  const std::string banner = call.args.front() == "-v2.1" ? kBannerV21 : kBannerV11;
+  EXPECT_EQ(r.output, banner + expected);
+  EXPECT_EQ(r.status, 255);
+  EXPECT_TRUE(soft_token::snapshot(work.path()) == before) << "the folder changed";
+  token.offer_pss(true);
+  if (f.then == Then::kKeyKept) {
+    EXPECT_NE(token.open_key("k1", soft_token::kShapeV11), nullptr);
+  } else if (f.then == Then::kLabelFree) {
+    EXPECT_NO_THROW(token.make_key("k1", soft_token::kShapeV11));
+  }
+}
+
+std::string failure_name(const ::testing::TestParamInfo<Failure>& row) {
+  std::string name = row.param.what;
+  for (char& c : name) {
+    if (std::isalnum(static_cast<unsigned char>(c)) == 0) c = '_';
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Each, TokenFailure, ::testing::ValuesIn(kFailures), failure_name);
+
+}  // namespace
