@@ -29,6 +29,11 @@ using Pin = qiv::SecretArray<char, kMaxPin>;
 #endif
 constexpr std::array<std::string_view, 3> kModuleFolders = {
     "/usr/lib/" QIV_LIBRARY_ARCHITECTURE "/pkcs11/", "/usr/lib64/pkcs11/", "/usr/lib/pkcs11/"};
+// p11-kit's registry: "<name>.module" files whose "module:" line gives the library, a path or a
+// file name in the first module folder.
+constexpr std::array<std::string_view, 2> kRegistryFolders = {"/etc/pkcs11/modules/",
+                                                              "/usr/share/p11-kit/modules/"};
+constexpr std::size_t kMaxRegistryFile = 16384;
 constexpr const char* kProxyModule = "p11-kit-proxy.so";
 
 // Token and library fields are fixed-size, blank-padded, not terminated.
@@ -82,6 +87,30 @@ std::optional<std::uint32_t> small_number(std::span<const std::uint8_t> bytes) {
 std::span<const std::uint8_t> without_leading_zeros(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty() && bytes.front() == 0) bytes = bytes.subspan(1);
   return bytes;
+}
+
+// The library a registered module's file names; empty when there is none.
+std::string registered_module(const std::string& name) {
+  for (const std::string_view folder : kRegistryFolders) {
+    const qiv::Descriptor fd(::open((std::string(folder) + name + ".module").c_str(),
+                                    O_RDONLY | O_CLOEXEC));
+    if (fd.get() < 0) continue;
+    std::string text(kMaxRegistryFile, '\0');
+    const ssize_t got = ::read(fd.get(), text.data(), text.size());
+    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      std::string line = text.substr(at, end - at);
+      at = end + 1;
+      if (line.rfind("module:", 0) != 0) continue;
+      line.erase(0, line.find_first_not_of(" \t", 7));
+      line.erase(line.find_last_not_of(" \t\r") + 1);
+      if (line.empty()) continue;
+      return line.front() == '/' ? line : std::string(kModuleFolders.front()) + line;
+    }
+  }
+  return {};
 }
 
 // Reads the PIN from the terminal without echo; false when there is no terminal.
@@ -159,12 +188,11 @@ std::unique_ptr<Token::Module> load_module(const Uri& uri, std::string& error) {
       error = "the module-name " + *name + " is not a name";
       return nullptr;
     }
+    path = registered_module(*name);
     for (const std::string_view folder : kModuleFolders) {
+      if (!path.empty()) break;
       const std::string candidate = std::string(folder) + *name + ".so";
-      if (::access(candidate.c_str(), R_OK) == 0) {
-        path = candidate;
-        break;
-      }
+      if (::access(candidate.c_str(), R_OK) == 0) path = candidate;
     }
     if (path.empty()) {
       error = "no PKCS#11 module named " + *name + " is installed";

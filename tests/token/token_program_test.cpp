@@ -207,6 +207,13 @@ void make_key_file(const fs::path& folder) {
   ASSERT_EQ(made.status, 0) << made.output;
 }
 
+// The URI with its module named by name instead of by path.
+std::string by_module_name(std::string uri, const std::string& name) {
+  const std::size_t at = uri.find("module-path=");
+  const std::size_t end = uri.find('&', at);
+  return uri.replace(at, end - at, "module-name=" + name);
+}
+
 const Failure kFailures[] = {
     {"module not loadable",
      [](const SoftToken& t, const fs::path&) -> Call {
@@ -216,6 +223,11 @@ const Failure kFailures[] = {
      kGeneratingV21 + "Hardware token: the PKCS#11 module " + kAbsentModule +
          " cannot be loaded: " + kAbsentModule +
          ": cannot open shared object file: No such file or directory.\n"},
+    {"module name not installed",
+     [](const SoftToken& t, const fs::path& f) {
+       return stage2_with(f, "-v1.1", by_module_name(t.uri("k1"), "nosuch"));
+     },
+     "Hardware token: no PKCS#11 module named nosuch is installed.\n"},
     {"token not found",
      [](const SoftToken& t, const fs::path&) -> Call {
        // Shown without the pin-value the command line gives.
@@ -313,5 +325,17 @@ std::string failure_name(const ::testing::TestParamInfo<Failure>& row) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Each, TokenFailure, ::testing::ValuesIn(kFailures), failure_name);
+
+// module-name finds the module through the system's module registry (SoftHSM2 registers as
+// "softhsm2").
+TEST(TokenModules, ModuleNameFindsTheRegisteredModule) {
+  const SoftToken token;
+  const TempDir work;
+  token.make_key("k1", soft_token::kShapeV11);
+  const Call call = stage2_with(work.path(), "-v1.1", by_module_name(token.uri("k1"), "softhsm2"));
+  const Captured r = soft_token::run_detached(work.path(), call.args);
+  EXPECT_EQ(r.output, kBannerV11 + kStage2Generated) << r.output;
+  EXPECT_EQ(r.status, 0);
+}
 
 }  // namespace
