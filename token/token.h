@@ -23,6 +23,10 @@ class Uri {
  public:
   // nullopt unless text is "pkcs11:" followed by a well-formed path and query.
   [[nodiscard]] static std::optional<Uri> parse(std::string_view text);
+  Uri() = default;
+  Uri(const Uri&) = default;
+  Uri& operator=(const Uri&) = default;
+  ~Uri();  // wipes the query values: a pin-value is a secret
 
   [[nodiscard]] std::optional<std::string> path(std::string_view name) const;
   [[nodiscard]] std::optional<std::string> query(std::string_view name) const;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "crypto/wipe.h"
 #include "token/token.h"
 
 namespace token {
@@ -95,6 +96,10 @@ std::optional<Uri> Uri::parse(std::string_view text) {
   }
   uri.shown_ = without_pin_value(text);
   return uri;
+}
+
+Uri::~Uri() {
+  for (auto& [key, value] : query_) qiv::wipe(value.data(), value.size());
 }
 
 std::optional<std::string> Uri::path(std::string_view name) const {
