@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 #include "cli/files_seam.h"
@@ -267,7 +266,8 @@ struct OutputSet::Output {
   bool existed = false;
   TemporaryFile temp;               // rename (or link) into place
   Descriptor inPlace;               // or write into the existing file
-  std::vector<std::uint8_t> bytes;  // kept only for an in-place write
+  std::vector<std::uint8_t> bytes;     // kept only for an in-place write
+  std::span<const std::uint8_t> view;  // what an in-place write writes: bytes, or borrowed
   TemporaryFile backup;             // the old file under a second name while the set is installed
   bool installed = false;
 };
@@ -314,6 +314,14 @@ bool dress_like(int fd, const struct stat* old, FileAccess access) {
 
 }  // namespace
 
+bool OutputSet::add_borrowed(const char* path, std::span<const std::uint8_t> bytes,
+                             FileAccess access) {
+  borrowing_ = true;
+  const bool added = add(path, bytes, access);
+  borrowing_ = false;
+  return added;
+}
+
 bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileAccess access,
                     Existing existing) {
   auto out = std::make_unique<Output>();
@@ -346,7 +354,8 @@ bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileA
       inPlace = true;
     }
     if (inPlace) {
-      out->bytes.assign(bytes.begin(), bytes.end());
+      if (!borrowing_) out->bytes.assign(bytes.begin(), bytes.end());
+      out->view = borrowing_ ? bytes : std::span<const std::uint8_t>(out->bytes);
       return true;
     }
     out->inPlace = Descriptor();
@@ -436,7 +445,7 @@ OutputSet::Result OutputSet::install() {
     struct stat st {};
     const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     if ((out->access == FileAccess::kOwnerOnly && regular && ::fchmod(fd, 0600) != 0) ||
-        (regular && ::ftruncate(fd, 0) != 0) || !write_all(fd, out->bytes) ||
+        (regular && ::ftruncate(fd, 0) != 0) || !write_all(fd, out->view) ||
         (regular && ::fsync(fd) != 0) || !out->inPlace.close()) {
       return fail(Result::kFailed);
     }
@@ -451,8 +460,10 @@ std::int32_t write_file(const char* path, const std::uint8_t* buffer, std::int32
     report(kWriteError);
     return -1;
   }
-  OutputSet set;
-  if (!set.add(path, std::span(buffer, static_cast<std::size_t>(count)), access)) return -1;
+  OutputSet set;  // installed before the caller's buffer can change
+  if (!set.add_borrowed(path, std::span(buffer, static_cast<std::size_t>(count)), access)) {
+    return -1;
+  }
   return set.install() == OutputSet::Result::kInstalled ? 0 : -1;
 }
 
@@ -498,15 +509,12 @@ std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room) {
   return static_cast<std::int32_t>(length);
 }
 
-std::optional<std::vector<std::uint8_t>> read_file_with_trailer(const char* path,
-                                                                std::uint32_t trailer) {
+std::optional<qiv::SecretBuffer> read_file_with_trailer(const char* path, std::uint32_t trailer) {
   const Input in = open_input(path);
   const std::int64_t limit = std::int64_t{kMaxFileLength} - std::int64_t{trailer};
   const std::size_t length = regular_size(in, limit);
-  std::optional<std::vector<std::uint8_t>> buffer;
-  try {
-    buffer.emplace(length + trailer);
-  } catch (const std::bad_alloc&) {
+  std::optional<qiv::SecretBuffer> buffer(std::in_place, length + trailer);
+  if (!buffer->ok()) {
     std::fputs(kOutOfMemory, stdout);
     return std::nullopt;
   }

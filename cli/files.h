@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/wipe.h"
+
 // Largest file the front end reads or writes. Lengths travel as signed 32-bit integers and
 // commands append trailers (a context, a signature, a build-information block) of well under
 // 64 KiB; a signing command accepts only inputs whose output stays within this bound, so that
@@ -47,9 +49,11 @@ void read_file(const char* path, std::uint8_t* buffer, std::int32_t count);
 // The whole file at `path` followed by `trailer` zero bytes, for a command that appends that
 // many bytes and writes the result. A file longer than kMaxFileLength - trailer is refused
 // before any byte is read ("file read error"). nullopt after printing "Out of memory.\n" when
-// the buffer cannot be had.
-[[nodiscard]] std::optional<std::vector<std::uint8_t>> read_file_with_trailer(
-    const char* path, std::uint32_t trailer);
+// the buffer cannot be had. The buffer is the only copy of the file a command holds, and it is
+// wiped when it goes away: a v2.1 BL1 is plain code until it has been encrypted in this very
+// buffer, and a command that fails before that must leave no copy of it to the allocator.
+[[nodiscard]] std::optional<qiv::SecretBuffer> read_file_with_trailer(const char* path,
+                                                                      std::uint32_t trailer);
 
 // The line printed when memory runs out, wherever that happens.
 inline constexpr const char* kOutOfMemory = "Out of memory.\n";
@@ -101,6 +105,10 @@ class OutputSet {
   // set is prepared even after one failed, so that each failure is reported.
   bool add(const char* path, std::span<const std::uint8_t> bytes,
            FileAccess access = FileAccess::kShared, Existing existing = Existing::kReplace);
+  // As add, except that a file written in place does not get a copy of the bytes: they must
+  // stay unchanged until install() returns. A whole image is then never held twice.
+  bool add_borrowed(const char* path, std::span<const std::uint8_t> bytes,
+                    FileAccess access = FileAccess::kShared);
 
   enum class Result { kInstalled, kFailed, kExists };
   // Installs every output, or none. kFailed when an add failed (nothing more is printed) or an
@@ -114,6 +122,7 @@ class OutputSet {
  private:
   std::vector<std::unique_ptr<Output>> outputs_;
   bool failed_ = false;
+  bool borrowing_ = false;
   std::string existing_;
 };
 

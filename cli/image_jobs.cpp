@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "cli/files.h"
 #include "cli/usage.h"
@@ -22,7 +21,7 @@ bool output_is_a_key_file(const char* destination, std::span<const char* const> 
   return false;
 }
 
-std::int32_t write_output(const char* destination, const std::vector<std::uint8_t>& buffer,
+std::int32_t write_output(const char* destination, std::span<const std::uint8_t> buffer,
                           std::string_view successLine) {
   if (write_file(destination, buffer.data(), static_cast<std::int32_t>(buffer.size())) != 0) {
     return -1;
@@ -42,8 +41,8 @@ std::int32_t run_stage1_job(SecureStage1Fn secure, std::span<const std::uint8_t>
   if (!buffer) return -1;
   const auto imageLength = static_cast<std::uint32_t>(buffer->size() - context.size());
   if (const std::int32_t rc = secure(buffer->data(), imageLength); rc != 0) return rc;
-  std::copy(context.begin(), context.end(), buffer->begin() + imageLength);
-  return write_output(destination, *buffer, output.successLine);
+  std::copy(context.begin(), context.end(), buffer->data() + imageLength);
+  return write_output(destination, {buffer->data(), buffer->size()}, output.successLine);
 }
 
 std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
@@ -57,5 +56,5 @@ std::int32_t run_stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, cons
       sign(keyFile, buffer->data(), imageLength, buffer->data() + imageLength, &signatureLength);
   if (rc != 0) return rc;
   if (signatureLength != signatureSize) return -1;
-  return write_output(destination, *buffer, output.successLine);
+  return write_output(destination, {buffer->data(), buffer->size()}, output.successLine);
 }

@@ -1,6 +1,7 @@
 // The dispatcher's side of the image commands: one heap buffer per command holding the image
 // and what is appended to it (context, build-information block, signature), and the output
-// file, written only when the command succeeded.
+// file, written only when the command succeeded. The buffer is the only copy of the image the
+// command holds (the command works on it in place) and is wiped when the job ends.
 #pragma once
 
 #include <cstdint>

@@ -182,8 +182,7 @@ std::int32_t verify_stage1(const char* imageFile, const char* eFuseFile,
   if (image->size() < ContextSize) return fail_with(kVerificationFailed, -1);
 
   const std::size_t codeLength = image->size() - ContextSize;
-  std::copy(image->begin() + static_cast<std::ptrdiff_t>(codeLength), image->end(),
-            context.begin());
+  std::copy_n(image->data() + codeLength, ContextSize, context.begin());
   const std::int32_t rc = check(eFuse.data(), eFuseLen, context.data(), image->data(),
                                 static_cast<std::uint32_t>(codeLength));
   if (rc != 0) return fail_with(kVerificationFailed, -1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "sbl/code_crypt_seam.h"
 #include "sbl/layout.h"
@@ -142,6 +143,64 @@ TEST(CodeEncryption, DamagedCiphertextIsCaughtByTheTrialDecryption) {
     EXPECT_EQ(code.contents(), plain) << at;
   }
   sbl::seam::after_code_encryption = nullptr;
+}
+
+// Sets the chunk size for one test and clears both seams on every way out.
+struct ChunkSeam {
+  explicit ChunkSeam(std::uint32_t chunk) { sbl::seam::chunk_size = chunk; }
+  ~ChunkSeam() {
+    sbl::seam::chunk_size = 0;
+    sbl::seam::after_code_encryption = nullptr;
+  }
+  ChunkSeam(const ChunkSeam&) = delete;
+  ChunkSeam& operator=(const ChunkSeam&) = delete;
+};
+
+// The chaining value must cross every chunk boundary: lengths just under, at and over one chunk,
+// several chunks with a short last one, one block and none, for a 64-byte chunk (through the
+// seam) and the program's own 64 KiB chunk. Each equals OpenSSL's one-shot encryption.
+TEST(CodeEncryption, ChunkedCiphertextEqualsOneShotAroundChunkBoundaries) {
+  const Stage1& s = stage1();
+  const Bytes key = expected_key(s.context, s.eFuse);
+  const Bytes iv = expected_iv(s.context);
+  for (const std::uint32_t chunk : {64u, 0u}) {
+    const ChunkSeam seam(chunk);
+    const std::size_t c = chunk != 0 ? chunk : 64 * 1024;
+    for (const std::size_t n : {c - 16, c, c + 16, 3 * c + 48, std::size_t{16}, std::size_t{0}}) {
+      SCOPED_TRACE(testing::Message() << "chunk " << c << ", length " << n);
+      const Bytes plain = code_of(n);
+      Guarded code = guarded_copy(plain);
+      ASSERT_EQ(encrypt(s, code), 0);
+      EXPECT_EQ(code.contents(), ref::aes_cbc_encrypt(key, iv, plain));
+      EXPECT_TRUE(code.guards_intact());
+    }
+  }
+}
+
+// A fault in any chunk, the first, a middle one or the short last one, is caught by that chunk's
+// trial decryption; the chunks before it, already encrypted in place, are decrypted back, so
+// the code is exactly as it was. The seam sees the chunks in order, each with its own length.
+TEST(CodeEncryption, DamageInAnyChunkIsCaughtAndEarlierChunksAreRestored) {
+  const ChunkSeam seam(64);
+  static std::vector<std::uint32_t> lengths;
+  static std::size_t damagedChunk = 0;
+  sbl::seam::after_code_encryption = [](std::uint8_t* cipher, std::uint32_t length) {
+    if (lengths.size() == damagedChunk) cipher[length - 1] ^= 0x80;
+    lengths.push_back(length);
+  };
+  const Bytes plain = code_of(5 * 64 + 32);
+  for (const std::size_t chunk : {0u, 3u, 5u}) {
+    SCOPED_TRACE(chunk);
+    damagedChunk = chunk;
+    lengths.clear();
+    Guarded code = guarded_copy(plain);
+    EXPECT_EQ(encrypt(stage1(), code), QIV_SBL_AES_ENCRYPT_FAILED);
+    EXPECT_EQ(code.contents(), plain);
+    EXPECT_TRUE(code.guards_intact());
+    std::vector<std::uint32_t> expected(chunk + 1, 64);
+    if (chunk == 5) expected.back() = 32;
+    EXPECT_EQ(lengths, expected);
+  }
 }
 
 TEST(CodeEncryption, EmptyCodeIsANoOp) {
