@@ -163,81 +163,200 @@ def linearity(e2e):
     return result
 
 
+# Every command that reads an image, per set: the memory target covers each at every size.
+IMAGE_COMMANDS = (
+    [("v2.1", c) for c in ("-STAGE1", "-P", "-VERIFY", "-STAGE2", "-STAGE2_VERIFY")]
+    + [("v1.1", c) for c in ("-STAGE1", "-VERIFY", "-STAGE2", "-STAGE2_VERIFY")])
+IMAGE_SIZES = [64 << 10, MiB, 64 * MiB]
+MEMORY_SLACK = 4 * MiB  # peak RSS may exceed the image by this much
+KEYGEN_RUNS = 15  # the key-pair target is a comparison of medians of this many runs
+TOLERANCE = 1e-9  # a figure exactly at its limit passes, whatever the rounding of its ratio
+
+# The targets, in the table's order: (key, what, previous figure, limit, kind). "at most": our
+# time over OpenSSL's; "at least": our throughput over OpenSSL's (OpenSSL's time over ours).
+TARGETS = [
+    ("sign_crt", "RSA-2048 CRT signature / OpenSSL (CPU time)", "13.5×", 4.0, "at most"),
+    ("sign_plain", "RSA-1024 plain signature / OpenSSL (CPU time)", "8.3×", 4.0, "at most"),
+    ("keygen", f"`-v2.1 -KEYGEN` / `openssl genrsa -3 2048`, medians of {KEYGEN_RUNS} (wall)",
+     "2.5×", 1.0, "at most"),
+    ("sha1", "SHA-1 1 MiB throughput / OpenSSL's (SHA instructions on)", "0.43×", 0.9,
+     "at least"),
+    ("aes_encrypt", "AES-128-CBC encrypt 1 MiB throughput / OpenSSL's (AES-NI on)", "0.19×", 0.9,
+     "at least"),
+    ("aes_decrypt", "AES-128-CBC decrypt 1 MiB throughput / OpenSSL's (AES-NI on)", "0.02×", 0.6,
+     "at least"),
+    ("stage2", "`-STAGE2` 64 MiB, either set / `openssl dgst -sha1 -sign` (PSS), wall time",
+     "3.8×", 1.1, "at most"),
+    ("stage1", "v2.1 `-STAGE1` 64 MiB / `openssl enc` + `openssl dgst -sign`, wall time", "4.2×",
+     1.0, "at most"),
+    ("memory", "Peak RSS of every image command, both sets, every image size", "3 × image",
+     None, "memory"),
+]
+
+
+def within(r, limit, kind):
+    if kind == "at most":
+        return r <= limit * (1 + TOLERANCE)
+    return r >= limit * (1 - TOLERANCE)
+
+
 def memory_checks(e2e):
-    """Peak RSS of each stage-1 signing command (-STAGE1, and -P for comparison) against
-    3 x image + 2 MiB: (set, command, size, peak KiB, limit bytes, ok)."""
+    """Peak RSS of every image command at every size against 1 x image + 4 MiB:
+    (set, command, size, peak KiB, limit bytes, ok)."""
     out = []
     for row in e2e_rows(e2e):
-        if row["command"] in ("-STAGE1", "-P") and row["size"] is not None:
+        if row["size"] is not None:
             peak = row["ours"]["peak_kib"]
-            limit = 3 * row["size"] + 2 * MiB
+            limit = row["size"] + MEMORY_SLACK
             ok = None if peak is None else peak * 1024 <= limit
             out.append((row["set"], row["command"], row["size"], peak, limit, ok))
     return out
 
 
-def targets(micro, masked, e2e):
-    """(key, target, measured text, ok) per target of the performance issue."""
-    t = []
-
-    def ratio_target(key, name, op, size, limit):
-        r = ratio(micro.median(op, "ours", size), micro.median(op, "openssl", size))
-        t.append((key, name, f"{fmt_ratio(r)} OpenSSL's time", None if r is None else r <= limit))
-
-    ratio_target("sign_crt", "RSA-2048 CRT signature ≤ 5× OpenSSL's time", "pss_sign_crt", 2048,
-                 5)
-    ratio_target("sign_plain", "RSA-1024 plain signature ≤ 8× OpenSSL's time", "pss_sign_plain",
-                 1024, 8)
-
-    row = find(e2e, "v2.1", "-KEYGEN")
-    if row:
-        r = ratio(row["ours"]["wall_median"], row["openssl"]["wall_median"])
-        t.append(("keygen",
-                  "Median 2048-bit/e = 3 key pair (`-v2.1 -KEYGEN`) ≤ 2× `openssl genrsa -3 2048`",
-                  f"{fmt_ratio(r)} ({fmt_time(row['ours']['wall_median'] * 1e9)} against "
-                  f"{fmt_time(row['openssl']['wall_median'] * 1e9)}, medians of "
-                  f"{len(row['ours']['wall'])})", r <= 2))
-    else:
-        t.append(("keygen", "Median 2048-bit/e = 3 key pair ≤ 2× `openssl genrsa -3 2048`",
-                  "not measured", None))
-
-    for key, op, name in (("sha1", "sha1", "SHA-1 at 1 MiB"),
-                          ("aes", "aes128cbc_encrypt", "AES-128-CBC encryption at 1 MiB")):
-        r = ratio(masked.median(op, "openssl", MiB), micro.median(op, "ours", MiB))
-        t.append((key, f"{name} ≥ 0.6× the throughput of OpenSSL without AES/SHA instructions",
-                  "not measured" if r is None else f"{r:.2f}× its throughput",
-                  None if r is None else r >= 0.6))
-
-    row = find(e2e, "v2.1", "-STAGE2", MiB)
-    if row:
-        r = ratio(row["ours"]["wall_median"], row["openssl"]["wall_median"])
-        t.append(("stage2",
-                  "`-v2.1 ... -STAGE2` on 1 MiB no slower than `openssl dgst -sha1 -sign` (PSS)",
-                  f"{fmt_ratio(r)} ({fmt_time(row['ours']['wall_median'] * 1e9)} against "
-                  f"{fmt_time(row['openssl']['wall_median'] * 1e9)})", r <= 1))
-    else:
-        t.append(("stage2", "`-v2.1 ... -STAGE2` on 1 MiB no slower than OpenSSL", "not measured",
-                  None))
-
-    lin = linearity(e2e)
-    bad = [f"{s} {c}" for s, c, _, _, ok in lin if not ok]
-    t.append(("linear", "Time grows linearly with image size, 64 KiB to 64 MiB",
-              "not measured" if not lin else
-              (f"{len(lin)} commands linear" if not bad else "superlinear: " + ", ".join(bad)),
-              None if not lin else not bad))
-
-    mem = [m for m in memory_checks(e2e) if m[1] == "-STAGE1"]
+def memory_target(e2e):
+    """(measured text, ok): a MISS as soon as one command is over; a PASS only when every image
+    command of both sets was measured at every size."""
+    checks = memory_checks(e2e)
     over = [f"{s} {c} at {fmt_size(n)}: {p / 1024:.1f} MiB > {lim / MiB:.1f} MiB"
-            for s, c, n, p, lim, ok in mem if ok is False]
+            for s, c, n, p, lim, ok in checks if ok is False]
+    measured = {(s, c, n) for s, c, n, _, _, ok in checks if ok is not None}
+    missing = [f"{s} {c} at {fmt_size(n)}" for s, c in IMAGE_COMMANDS for n in IMAGE_SIZES
+               if (s, c, n) not in measured]
     base = e2e.get("baseline_peak_kib") if e2e else None
-    if over and base:
-        over.append(f"of each, {base / 1024:.1f} MiB is the program before it reads a file")
-    measured = [m for m in mem if m[5] is not None]
-    t.append(("memory", "Peak memory of `-STAGE1` ≤ 3 × image + 2 MiB",
-              "not measured" if not measured else
-              ("all sizes within" if not over else "; ".join(over)),
-              None if not measured else not over))
+    if over:
+        if base:
+            over.append(f"of each, {base / 1024:.1f} MiB is the program before it reads a file")
+        return "; ".join(over), False
+    if missing:
+        return (("not measured" if not measured else
+                 f"incomplete, {len(measured)} measured, no peak for: " + ", ".join(missing)),
+                None)
+    s, c, n, p, lim, _ = max((m for m in checks if m[5] is not None),
+                             key=lambda m: m[3] * 1024 - m[4])
+    return (f"all {len(measured)} within; closest: {s} {c} at {fmt_size(n)}, {p / 1024:.1f} MiB "
+            f"of {lim / MiB:.1f} MiB", True)
+
+
+def targets(micro, e2e):
+    """(key, what, previous, measured text, target text, ok) per target, in TARGETS order."""
+    t = []
+    for key, name, previous, limit, kind in TARGETS:
+        sign = "≤" if kind == "at most" else "≥"
+        target = ("≤ 1 × image + 4 MiB" if kind == "memory" else
+                  f"{sign} {limit:.2g}×".replace(" 1×", " 1.0×"))
+        if kind == "memory":
+            measured, ok = memory_target(e2e)
+        else:
+            r, measured = MEASURES[key](micro, e2e)
+            ok = None if r is None else within(r, limit, kind)
+        t.append((key, name, previous, measured, target, ok))
     return t
+
+
+def _micro_time_ratio(op, size):
+    def measure(micro, e2e):
+        ours, theirs = micro.median(op, "ours", size), micro.median(op, "openssl", size)
+        r = ratio(ours, theirs)
+        if r is None:
+            return None, "not measured"
+        return r, f"{fmt_ratio(r)} ({fmt_time(ours)} against {fmt_time(theirs)})"
+    return measure
+
+
+def _micro_throughput(op):
+    def measure(micro, e2e):
+        ours, theirs = micro.median(op, "ours", MiB), micro.median(op, "openssl", MiB)
+        r = ratio(theirs, ours)
+        if r is None:
+            return None, "not measured"
+        return r, (f"{fmt_ratio(r)} ({fmt_rate(MiB, ours).strip(' ()')} against "
+                   f"{fmt_rate(MiB, theirs).strip(' ()')})")
+    return measure
+
+
+def _wall(row):
+    r = ratio(row["ours"]["wall_median"], row["openssl"]["wall_median"])
+    return r, (f"{fmt_ratio(r)} ({fmt_time(row['ours']['wall_median'] * 1e9)} against "
+               f"{fmt_time(row['openssl']['wall_median'] * 1e9)})")
+
+
+def _keygen(micro, e2e):
+    row = find(e2e, "v2.1", "-KEYGEN")
+    if not row:
+        return None, "not measured"
+    r, text = _wall(row)
+    runs = min(len(row["ours"]["wall"]), len(row["openssl"]["wall"]))
+    if runs < KEYGEN_RUNS:
+        return None, f"{text}, but medians of only {runs} runs (the target needs {KEYGEN_RUNS})"
+    return r, f"{text[:-1]}, medians of {runs})"
+
+
+def _stage2(micro, e2e):
+    """Both sets' -STAGE2 count; the worse decides."""
+    rows = [(s, find(e2e, s, "-STAGE2", 64 * MiB)) for s in ("v2.1", "v1.1")]
+    if any(row is None for _, row in rows):
+        return None, "not measured" + "".join(f"; {s}: {_wall(row)[1]}" for s, row in rows if row)
+    measured = [(_wall(row), s) for s, row in rows]
+    worst = max(r for (r, _), _ in measured)
+    return worst, "; ".join(f"{s}: {text}" for (_, text), s in measured)
+
+
+def _stage1(micro, e2e):
+    row = find(e2e, "v2.1", "-STAGE1", 64 * MiB)
+    return _wall(row) if row else (None, "not measured")
+
+
+MEASURES = {
+    "sign_crt": _micro_time_ratio("pss_sign_crt", 2048),
+    "sign_plain": _micro_time_ratio("pss_sign_plain", 1024),
+    "keygen": _keygen,
+    "sha1": _micro_throughput("sha1"),
+    "aes_encrypt": _micro_throughput("aes128cbc_encrypt"),
+    "aes_decrypt": _micro_throughput("aes128cbc_decrypt"),
+    "stage2": _stage2,
+    "stage1": _stage1,
+}
+
+# bench/profile_notes.md carries, under this heading, one "### key" section per target: what
+# measurably limits it. The report prints the section under the table when the target is missed.
+LIMITS_HEADING = "## What limits a missed target"
+PLACEHOLDER = "(no measured explanation yet)"
+
+
+def split_notes(notes):
+    """(explanations by target key, the notes without that section)."""
+    explanations, rest, key, inside = {}, [], None, False
+    for line in notes.splitlines():
+        if line.startswith("## "):
+            inside, key = line.strip() == LIMITS_HEADING, None
+            if inside:
+                continue
+        if not inside:
+            rest.append(line)
+        elif line.startswith("### "):
+            key = line[4:].split()[0].strip("`:") if line[4:].split() else None
+            explanations[key] = []
+        elif key:
+            explanations[key].append(line)
+    return ({k: "\n".join(v).strip() for k, v in explanations.items()},
+            "\n".join(rest).strip())
+
+
+def explained(explanations, key):
+    """The measured explanation of a target, or None while there is none."""
+    text = explanations.get(key, "")
+    return None if not text or PLACEHOLDER in text else text
+
+
+def miss_notes(rows, explanations):
+    out = []
+    for key, name, _, measured, _, ok in rows:
+        if ok is False:
+            text = explained(explanations, key)
+            out += ["", f"**{name}** ({measured}): " + (
+                text if text else f"**⚠ {PLACEHOLDER}**: measure what limits it and write "
+                f"that under `### {key}` in bench/profile_notes.md.")]
+    return out
 
 
 def linearity_table(e2e):
@@ -252,7 +371,7 @@ def linearity_table(e2e):
 def memory_table(e2e):
     base = e2e.get("baseline_peak_kib") if e2e else None
     out = ["| set | command | image | peak RSS | above the idle program, in images | "
-           "limit (3 × image + 2 MiB) | within |",
+           "limit (1 × image + 4 MiB) | within |",
            "|---|---|---|---:|---:|---:|---|"]
     for set_, command, size, peak, limit, ok in memory_checks(e2e):
         peak_text = "n/a" if peak is None else f"{peak / 1024:.1f} MiB"
@@ -291,8 +410,11 @@ def scalar_note(micro, scalar):
 
 def render(micro, masked, e2e, machine, notes, scalar=None):
     runs, kruns = e2e.get("runs", "?"), e2e.get("keygen_runs", "?")
-    target_rows = "\n".join(f"| {name} | {measured} | {verdict(ok)} |"
-                            for _, name, measured, ok in targets(micro, masked, e2e))
+    explanations, notes = split_notes(notes)
+    rows = targets(micro, e2e)
+    target_rows = "\n".join(f"| {name} | {previous} | {measured} | {target} | {verdict(ok)} |"
+                            for _, name, previous, measured, target, ok in rows)
+    misses = miss_notes(rows, explanations)
     errors = "".join(f"\n- **{'/'.join(map(str, k))}**: {m}" for k, m in micro.errors.items())
     parts = [
         "# Performance against OpenSSL",
@@ -312,11 +434,19 @@ def render(micro, masked, e2e, machine, notes, scalar=None):
         "",
         "## Targets",
         "",
-        "| target | measured | verdict |",
-        "|---|---|---|",
+        "Ratios are our time over OpenSSL's, except the throughput rows (OpenSSL's time over "
+        "ours, higher is better). The signatures and the primitives are CPU times of the "
+        "micro-benchmarks against OpenSSL as it runs by default (with its AES and SHA "
+        "instructions); the commands are whole processes, wall time. `-STAGE2` counts in both "
+        "sets, the slower decides.",
+        "",
+        "| what | previous | measured | target | verdict |",
+        "|---|---|---|---|---|",
         target_rows,
         "",
     ]
+    if misses:
+        parts += ["### What limits each missed target"] + misses + [""]
     if errors:
         parts += ["## Errors", "", "These rows did not agree with OpenSSL and were not timed:"
                   + errors, ""]
@@ -327,9 +457,9 @@ def render(micro, masked, e2e, machine, notes, scalar=None):
         "(digest, ciphertext, residue; for RSA, OpenSSL accepts our signature and we accept "
         "OpenSSL's and reject it altered; OpenSSL's key check accepts our last generated key). "
         "The masked column is a second process of the same binary with "
-        "`OPENSSL_ia32cap` clearing AES-NI and the SHA extensions: the like-for-like row for "
-        "our portable code. RSA keys are the same on both sides; plain signing gives OpenSSL "
-        "no CRT values. Key generation: one key per repetition, median of the repetitions.",
+        "`OPENSSL_ia32cap` clearing AES-NI and the SHA extensions, for reference: the targets "
+        "compare with the default run. RSA keys are the same on both sides; plain signing gives "
+        "OpenSSL no CRT values. Key generation: one key per repetition, median of the repetitions.",
         "",
         micro_table(micro, masked),
         "",
@@ -357,7 +487,7 @@ def render(micro, masked, e2e, machine, notes, scalar=None):
         "",
         linearity_table(e2e),
         "",
-        "### Peak memory of the stage-1 signing commands",
+        "### Peak memory of the image commands",
         "",
         memory_table(e2e),
         "",
@@ -398,8 +528,12 @@ def main(argv=None):
     notes = Path(args.notes).read_text() if args.notes else ""
     Path(args.out).write_text(render(micro, masked, load(args.e2e), load(args.machine), notes,
                                      Micro(load(args.scalar))))
-    for _, name, measured, ok in targets(micro, masked, load(args.e2e)):
-        print(f"{verdict(ok).strip('*'):4}  {name}: {measured}")
+    explanations, _ = split_notes(notes)
+    for key, name, _, measured, target, ok in targets(micro, load(args.e2e)):
+        print(f"{verdict(ok).strip('*'):4}  {name} {target}: {measured}")
+        if ok is False and not explained(explanations, key):
+            print(f"warning: {key} is missed and bench/profile_notes.md has no measured "
+                  "explanation for it yet", file=sys.stderr)
     return 1 if micro.errors or masked.errors else 0
 
 

@@ -28,14 +28,14 @@ def gbench(rows, unit="ns"):
     return {"context": {}, "benchmarks": out}
 
 
-def side(wall, peak=None):
-    return {"wall": [wall], "cpu": [wall], "wall_median": wall, "cpu_median": wall,
+def side(wall, peak=None, runs=1):
+    return {"wall": [wall] * runs, "cpu": [wall] * runs, "wall_median": wall, "cpu_median": wall,
             "peak_kib": peak}
 
 
-def e2e_row(set_, command, size, ours, theirs, peak=None):
-    return {"set": set_, "command": command, "size": size, "ours": side(ours, peak),
-            "openssl": side(theirs)}
+def e2e_row(set_, command, size, ours, theirs, peak=None, runs=1):
+    return {"set": set_, "command": command, "size": size, "ours": side(ours, peak, runs),
+            "openssl": side(theirs, runs=runs)}
 
 
 class MicroParsing(unittest.TestCase):
@@ -61,39 +61,97 @@ class MicroParsing(unittest.TestCase):
             self.assertIn("ERROR: SHA-1 digest differs", (Path(d) / "o.md").read_text())
 
 
+K64, M64 = 64 << 10, 64 * MiB
+
+
+def times(op, size, ours, theirs):
+    return {f"{op}/ours/{size}": [ours], f"{op}/openssl/{size}": [theirs]}
+
+
+def every_image_command(peak_kib):
+    """Rows for every image command of both sets at every size, peak_kib(size) each."""
+    return [e2e_row(s, c, n, 1.0, 1.0, peak_kib(n)) for s, c in report.IMAGE_COMMANDS
+            for n in report.IMAGE_SIZES]
+
+
+LIMIT_KIB = lambda n: (n + 4 * MiB) // 1024  # noqa: E731
+
+# (target key, micro rows, e2e rows, expected verdict): each limit exactly, just past it, and
+# the measurement that must not count.
+CASES = [
+    ("sign_crt", times("pss_sign_crt", 2048, 40, 10), [], True),        # exactly 4x
+    ("sign_crt", times("pss_sign_crt", 2048, 401, 100), [], False),
+    ("sign_crt", times("pss_sign_crt", 1024, 1, 10), [], None),         # wrong size
+    ("sign_plain", times("pss_sign_plain", 1024, 40, 10), [], True),
+    ("sign_plain", times("pss_sign_plain", 1024, 401, 100), [], False),
+    ("sha1", times("sha1", MiB, 100, 90), [], True),                   # exactly 0.9 throughput
+    ("sha1", times("sha1", MiB, 100, 89), [], False),
+    ("sha1", times("sha1", 1024, 1, 90), [], None),                    # 1 MiB only
+    ("aes_encrypt", times("aes128cbc_encrypt", MiB, 100, 90), [], True),
+    ("aes_encrypt", times("aes128cbc_encrypt", MiB, 100, 89), [], False),
+    ("aes_encrypt", times("aes128cbc_decrypt", MiB, 1, 90), [], None),  # not the decryption
+    ("aes_decrypt", times("aes128cbc_decrypt", MiB, 100, 60), [], True),
+    ("aes_decrypt", times("aes128cbc_decrypt", MiB, 100, 59), [], False),
+    ("keygen", {}, [e2e_row("v2.1", "-KEYGEN", None, 1.0, 1.0, runs=15)], True),
+    ("keygen", {}, [e2e_row("v2.1", "-KEYGEN", None, 1.01, 1.0, runs=15)], False),
+    ("keygen", {}, [e2e_row("v2.1", "-KEYGEN", None, 0.5, 1.0, runs=14)], None),  # too few
+    ("keygen", {}, [e2e_row("v1.1", "-KEYGEN", None, 0.5, 1.0, runs=15)], None),
+    ("stage2", {}, [e2e_row("v2.1", "-STAGE2", M64, 110, 100),
+                    e2e_row("v1.1", "-STAGE2", M64, 50, 100)], True),  # exactly 1.1x
+    ("stage2", {}, [e2e_row("v2.1", "-STAGE2", M64, 50, 100),
+                    e2e_row("v1.1", "-STAGE2", M64, 111, 100)], False),  # either set counts
+    ("stage2", {}, [e2e_row("v2.1", "-STAGE2", M64, 50, 100)], None),   # one set only
+    ("stage2", {}, [e2e_row("v2.1", "-STAGE2", MiB, 50, 100),
+                    e2e_row("v1.1", "-STAGE2", MiB, 50, 100)], None),   # 64 MiB only
+    ("stage1", {}, [e2e_row("v2.1", "-STAGE1", M64, 1.0, 1.0)], True),
+    ("stage1", {}, [e2e_row("v2.1", "-STAGE1", M64, 1.01, 1.0)], False),
+    ("stage1", {}, [e2e_row("v1.1", "-STAGE1", M64, 0.5, 1.0),
+                    e2e_row("v2.1", "-P", M64, 0.5, 1.0)], None),      # v2.1 -STAGE1 only
+    ("memory", {}, every_image_command(LIMIT_KIB), True),               # exactly at the limit
+    ("memory", {}, every_image_command(lambda n: LIMIT_KIB(n) + (n == K64)), False),
+    ("memory", {}, every_image_command(LIMIT_KIB)[1:], None),          # one missing
+    ("memory", {}, every_image_command(lambda n: None if n == K64 else LIMIT_KIB(n)), None),
+    ("memory", {}, every_image_command(lambda n: LIMIT_KIB(n) + 1)[5:], False),  # over wins
+]
+
+
 class Targets(unittest.TestCase):
-    def verdicts(self, micro_rows, masked_rows=None, e2e=None):
-        micro = report.Micro(gbench(micro_rows))
-        masked = report.Micro(gbench(masked_rows or {}))
-        return {key: ok for key, _, _, ok in report.targets(micro, masked, e2e or {})}
+    def test_each_target_at_and_past_its_limit(self):
+        for key, micro, rows, expected in CASES:
+            with self.subTest(key=key, micro=micro, rows=len(rows), expected=expected):
+                found = {k: (ok, text) for k, _, _, text, _, ok in
+                         report.targets(report.Micro(gbench(micro)), {"rows": rows})}
+                self.assertIs(found[key][0], expected, found[key][1])
 
-    def test_signature_ratio_is_ours_over_openssl_with_inclusive_limits(self):
-        v = self.verdicts({"pss_sign_crt/ours/2048": [50], "pss_sign_crt/openssl/2048": [10],
-                           "pss_sign_plain/ours/1024": [81], "pss_sign_plain/openssl/1024": [10]})
-        self.assertTrue(v["sign_crt"])   # exactly 5x
-        self.assertFalse(v["sign_plain"])  # 8.1x
-        v = self.verdicts({"pss_sign_crt/ours/2048": [10], "pss_sign_crt/openssl/2048": [51]})
-        self.assertTrue(v["sign_crt"])   # faster than OpenSSL
+    def test_exactly_the_nine_targets_and_none_passes_unmeasured(self):
+        rows = report.targets(report.Micro({}), {})
+        self.assertEqual([r[0] for r in rows], ["sign_crt", "sign_plain", "keygen", "sha1",
+                                                "aes_encrypt", "aes_decrypt", "stage2",
+                                                "stage1", "memory"])
+        self.assertTrue(all(r[5] is None and "not measured" in r[3] for r in rows), rows)
 
-    def test_throughput_targets_compare_with_the_masked_run_not_the_default(self):
-        rows = {"sha1/ours/1048576": [100], "sha1/openssl/1048576": [10],
-                "aes128cbc_encrypt/ours/1048576": [100],
-                "aes128cbc_encrypt/openssl/1048576": [10]}
-        masked = {"sha1/openssl/1048576": [60], "aes128cbc_encrypt/openssl/1048576": [59]}
-        v = self.verdicts(rows, masked)
-        self.assertTrue(v["sha1"])          # 60/100 = 0.6 of its throughput
-        self.assertFalse(v["aes"])  # 0.59
 
-    def test_missing_measurements_are_not_a_pass(self):
-        v = self.verdicts({})
-        self.assertTrue(all(ok is None for ok in v.values()), v)
+class MissExplanations(unittest.TestCase):
+    NOTES = (f"## Intro\n\nkept\n\n{report.LIMITS_HEADING}\n\nhow to write them\n\n"
+             "### sign_crt\n\nThe reduction: 69 % of the instructions.\n\n"
+             f"### stage1\n\n{report.PLACEHOLDER}\n\n## Later\n\nkept too\n")
 
-    def test_end_to_end_targets(self):
-        e2e = {"rows": [e2e_row("v2.1", "-KEYGEN", None, 2.0, 1.0),
-                        e2e_row("v2.1", "-STAGE2", MiB, 0.101, 0.100)]}
-        v = self.verdicts({}, e2e=e2e)
-        self.assertTrue(v["keygen"])  # exactly 2x
-        self.assertFalse(v["stage2"])        # 1 % slower than OpenSSL
+    def render(self, micro):
+        return report.render(report.Micro(gbench(micro)), report.Micro({}),
+                             {"rows": [e2e_row("v2.1", "-STAGE1", M64, 2.0, 1.0)]}, {},
+                             self.NOTES)
+
+    def test_a_miss_prints_its_explanation_or_flags_the_placeholder_once(self):
+        text = self.render(times("pss_sign_crt", 2048, 50, 10))
+        self.assertIn("The reduction: 69 % of the instructions.", text)
+        self.assertIn(f"**⚠ {report.PLACEHOLDER}**", text)         # stage1: 2x
+        self.assertEqual(text.count(report.PLACEHOLDER), 1)        # the section is not repeated
+        self.assertIn("kept too", text)
+        self.assertIn("## Intro", text)
+
+    def test_a_pass_prints_no_explanation(self):
+        text = self.render(times("pss_sign_crt", 2048, 10, 10))
+        self.assertNotIn("The reduction", text)
 
 
 class GrowthAndMemory(unittest.TestCase):
@@ -119,19 +177,13 @@ class GrowthAndMemory(unittest.TestCase):
         del rows["rows"][1]
         self.assertEqual(report.linearity(rows), [])
 
-    def test_memory_limit_is_three_images_plus_two_mib_inclusive(self):
-        limit_kib = [(3 * s + 2 * MiB) // 1024 for s in (64 << 10, MiB, 64 * MiB)]
-        peaks = (limit_kib[0], limit_kib[1] + 1, None)
-        checks = report.memory_checks(self.rows([1, 1, 1], peaks))
-        self.assertEqual([c[5] for c in checks], [True, False, None])
-        # -P is listed beside -STAGE1 but only -STAGE1 decides the target; verification is not
-        # a signing command.
-        p_rows = self.rows([1, 1, 1], (1 << 30,) * 3, command="-P")
-        self.assertEqual(len(report.memory_checks(p_rows)), 3)
-        verdicts = {k: ok for k, _, _, ok in report.targets(report.Micro({}), report.Micro({}),
-                                                             p_rows)}
-        self.assertIsNone(verdicts["memory"])
-        self.assertEqual(report.memory_checks(self.rows([1, 1, 1], command="-VERIFY")), [])
+    def test_memory_table_covers_every_image_command_not_the_key_pairs(self):
+        rows = {"rows": every_image_command(LIMIT_KIB)
+                + [e2e_row("v2.1", "-KEYGEN", None, 1.0, 1.0, 1 << 30)]}
+        checks = report.memory_checks(rows)
+        self.assertEqual(len(checks), 27)
+        self.assertTrue(all(c[5] for c in checks))
+        self.assertIn("| v1.1 | -STAGE2_VERIFY | 64 MiB | 68.0 MiB |", report.memory_table(rows))
 
 
 class Rendering(unittest.TestCase):
