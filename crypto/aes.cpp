@@ -3,6 +3,7 @@
 #include <bit>
 
 #include "crypto/aes_tables.h"
+#include "crypto/cpu.h"
 #include "crypto/crypto.h"
 #include "crypto/endian.h"
 
@@ -104,6 +105,12 @@ std::int32_t _AES_KeySchedule(const uint8_t* key, uint32_t n, QIV_AES_KEY* enc,
 // taken along the ShiftRows diagonal (columns i, i+1, i+2, i+3 for rows 0..3). One table holds
 // the row-0 column image; rotating it left by 8·row gives the images for the other rows.
 void qiv_AES_Encrypt(const QIV_AES_KEY* enc, uint8_t* block) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_aes_instructions()) {
+    qiv::crypto_detail::aes_encrypt_x86(*enc, block);
+    return;
+  }
+#endif
   const uint32_t* rk = enc->round_keys.data();
   const uint32_t nr = rounds_for(enc->nk);
   std::array<uint32_t, 4> s, t;
@@ -131,6 +138,12 @@ void qiv_AES_Encrypt(const QIV_AES_KEY* enc, uint8_t* block) {
 
 // The inverse rounds take their bytes along the opposite diagonal (InvShiftRows).
 void qiv_AES_Decrypt(const QIV_AES_KEY* dec, uint8_t* block) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_aes_instructions()) {
+    qiv::crypto_detail::aes_decrypt_x86(*dec, block);
+    return;
+  }
+#endif
   const uint32_t* rk = dec->round_keys.data();
   const uint32_t nr = rounds_for(dec->nk);
   std::array<uint32_t, 4> s, t;

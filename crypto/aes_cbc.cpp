@@ -3,6 +3,7 @@
 // (decryption), and the two block-padding schemes.
 #include <limits>
 
+#include "crypto/cpu.h"
 #include "crypto/crypto.h"
 
 namespace {
@@ -30,6 +31,42 @@ void encrypt_chained(const QIV_AES_KEY& key, const uint8_t* prev, const uint8_t*
                      uint8_t* out) {
   mem_xor(out, prev, in, kBlock);
   qiv_AES_Encrypt(&key, out);
+}
+
+// CBC encryption of `count` whole blocks from `in` to a disjoint `out`, chained on `chain`,
+// which is left holding the last output block.
+void encrypt_blocks(const QIV_AES_KEY& key, uint8_t* chain, const uint8_t* in, uint8_t* out,
+                    uint32_t count) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_aes_instructions()) {
+    qiv::crypto_detail::cbc_encrypt_x86(key, chain, in, out, count);
+    return;
+  }
+#endif
+  const uint8_t* prev = chain;
+  for (uint32_t i = 0; i < count; ++i) {
+    encrypt_chained(key, prev, in + kBlock * i, out + kBlock * i);
+    prev = out + kBlock * i;
+  }
+  mem_copy(chain, prev, kBlock);
+}
+
+// CBC decryption of `count` whole blocks in place, chained on `chain`, which is left holding
+// the last ciphertext block.
+void decrypt_blocks(const QIV_AES_KEY& key, uint8_t* chain, uint8_t* data, uint32_t count) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_aes_instructions()) {
+    qiv::crypto_detail::cbc_decrypt_x86(key, chain, data, data, count);
+    return;
+  }
+#endif
+  std::array<uint8_t, kBlock> cipher;
+  for (uint8_t* at = data; count != 0; --count, at += kBlock) {
+    mem_copy(cipher.data(), at, kBlock);
+    qiv_AES_Decrypt(&key, at);
+    mem_xor(at, at, chain, kBlock);
+    mem_copy(chain, cipher.data(), kBlock);
+  }
 }
 
 // Without its schedule a direction would run the rounds on zeroed round keys and report
@@ -118,17 +155,14 @@ std::int32_t QIV_AES_CBC_EncUpdate(QIV_AES_CTX* ctx, const uint8_t* in, uint32_t
   // output block.
   const uint32_t fill = kBlock - ctx->count;
   mem_copy(ctx->buffer.data() + ctx->count, in, fill);
-  encrypt_chained(ctx->enc_key, ctx->chain.data(), ctx->buffer.data(), out);
-  uint32_t consumed = fill;
-  uint32_t written = kBlock;
-  for (; n - consumed >= kBlock; consumed += kBlock, written += kBlock) {
-    encrypt_chained(ctx->enc_key, out + written - kBlock, in + consumed, out + written);
-  }
+  encrypt_blocks(ctx->enc_key, ctx->chain.data(), ctx->buffer.data(), out, 1);
+  const uint32_t more = (n - fill) / kBlock;
+  encrypt_blocks(ctx->enc_key, ctx->chain.data(), in + fill, out + kBlock, more);
 
+  const uint32_t consumed = fill + kBlock * more;
   ctx->count = n - consumed;
   mem_copy(ctx->buffer.data(), in + consumed, ctx->count);
-  mem_copy(ctx->chain.data(), out + written - kBlock, kBlock);
-  *outlen = written;
+  *outlen = kBlock * (more + 1);
   return QIV_SUCCESS;
 }
 
@@ -174,13 +208,7 @@ std::int32_t QIV_AES_CBC_DecUpdate(QIV_AES_CTX* ctx, const uint8_t* in, uint32_t
 
   // Hold back the last 1 to 16 bytes: only the final call may strip padding from them.
   const uint32_t q = whole_blocks(n - 1);
-  std::array<uint8_t, kBlock> cipher;
-  for (uint32_t at = 0; at < q; at += kBlock) {
-    mem_copy(cipher.data(), out + at, kBlock);
-    qiv_AES_Decrypt(&ctx->dec_key, out + at);
-    mem_xor(out + at, out + at, ctx->chain.data(), kBlock);
-    ctx->chain = cipher;
-  }
+  decrypt_blocks(ctx->dec_key, ctx->chain.data(), out, q / kBlock);
   ctx->count = n - q;
   mem_copy(ctx->buffer.data(), in + q, ctx->count);
   *outlen = q;

@@ -1,6 +1,7 @@
 // SHA-1 (FIPS 180): streaming over a caller-owned context.
 #include <bit>
 
+#include "crypto/cpu.h"
 #include "crypto/crypto.h"
 #include "crypto/endian.h"
 #include "crypto/wipe.h"
@@ -66,9 +67,8 @@ void twenty_rounds(std::array<uint32_t, 16>& w, uint32_t& a, uint32_t& b, uint32
   five_rounds<T + 15, F, K>(w, a, b, c, d, e);
 }
 
-}  // namespace
-
-void qiv_SHA1_Transform(const uint8_t* block, uint32_t* state) {
+// The table-free reference compression of one block.
+void compress_portable(const uint8_t* block, uint32_t* state) {
   std::array<uint32_t, 16> w;
   for (std::size_t i = 0; i < 16; ++i) w[i] = qiv::load_be32(block + 4 * i);
 
@@ -84,6 +84,38 @@ void qiv_SHA1_Transform(const uint8_t* block, uint32_t* state) {
   state[4] += e;
   // The block may be key material (HMAC pads, generator state).
   qiv::wipe(w.data(), sizeof w);
+}
+
+// Compresses `count` whole blocks at `data`: with the SHA instructions where they are used,
+// reading the blocks where they lie; otherwise block by block, staging a block that is not
+// word-aligned in `staging` (64 bytes) first.
+void compress_blocks(uint32_t* state, const uint8_t* data, std::size_t count, uint8_t* staging) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_sha1_instructions()) {
+    qiv::crypto_detail::sha1_blocks_x86(state, data, count);
+    return;
+  }
+#endif
+  for (; count != 0; --count, data += QIV_SHA1_BLOCK_LEN) {
+    const uint8_t* block = data;
+    if (!is_word_aligned(block)) {
+      mem_copy(staging, block, QIV_SHA1_BLOCK_LEN);
+      block = staging;
+    }
+    compress_portable(block, state);
+  }
+}
+
+}  // namespace
+
+void qiv_SHA1_Transform(const uint8_t* block, uint32_t* state) {
+#if QIV_CRYPTO_X86
+  if (qiv::crypto_detail::use_sha1_instructions()) {
+    qiv::crypto_detail::sha1_blocks_x86(state, block, 1);
+    return;
+  }
+#endif
+  compress_portable(block, state);
 }
 
 std::int32_t QIV_SHA1_Init(QIV_SHA1_CTX* ctx) {
@@ -110,16 +142,10 @@ std::int32_t QIV_SHA1_Update(QIV_SHA1_CTX* ctx, const void* data, uint32_t n) {
   mem_copy(ctx->block.data() + index, in, room);
   qiv_SHA1_Transform(ctx->block.data(), ctx->state.data());
 
-  uint32_t used = room;
-  for (; n - used >= QIV_SHA1_BLOCK_LEN; used += QIV_SHA1_BLOCK_LEN) {
-    const uint8_t* block = in + used;
-    // Aligned caller blocks are hashed where they lie; others are staged in the context.
-    if (!is_word_aligned(block)) {
-      mem_copy(ctx->block.data(), block, QIV_SHA1_BLOCK_LEN);
-      block = ctx->block.data();
-    }
-    qiv_SHA1_Transform(block, ctx->state.data());
-  }
+  // Whole caller blocks are hashed where they lie (unaligned ones staged in the context).
+  const uint32_t whole = (n - room) / QIV_SHA1_BLOCK_LEN;
+  compress_blocks(ctx->state.data(), in + room, whole, ctx->block.data());
+  const uint32_t used = room + whole * QIV_SHA1_BLOCK_LEN;
   mem_copy(ctx->block.data(), in + used, n - used);
   return QIV_SUCCESS;
 }

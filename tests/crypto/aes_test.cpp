@@ -1,5 +1,6 @@
 // AES block cipher: FIPS 197 examples, OpenSSL as reference over random keys and blocks, and
-// the key schedule's rejections.
+// the key schedule's rejections. The block tests run on the portable code and on the AES
+// instructions alike.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -7,6 +8,7 @@
 #include <random>
 
 #include "crypto/crypto.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/vector_file.h"
 
 namespace {
@@ -14,6 +16,9 @@ namespace {
 using qiv::test::Bytes;
 using qiv::test::from_hex;
 using qiv::test::to_hex;
+
+class AesBlock : public qiv::test::AesPath<> {};
+INSTANTIATE_TEST_SUITE_P(, AesBlock, qiv::test::kBothPaths, qiv::test::path_param_name);
 
 Bytes openssl_ecb_encrypt(const Bytes& key, const Bytes& block) {
   const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_ecb()
@@ -35,7 +40,7 @@ struct Fips197Example {
   const char* ciphertext;
 };
 
-TEST(AesBlock, Fips197ExamplesEncryptAndDecryptBack) {
+TEST_P(AesBlock, Fips197ExamplesEncryptAndDecryptBack) {
   const Bytes plain = from_hex("00112233445566778899aabbccddeeff");
   const Fips197Example examples[] = {
       {"000102030405060708090a0b0c0d0e0f", "69c4e0d86a7b0430d8cdb78070b4c55a"},
@@ -68,7 +73,7 @@ TEST(AesKeySchedule, LastRoundKeyOfFips197Expansion) {
   EXPECT_EQ(enc.round_keys[43], 0xA60C63B6u);  // b6630ca6
 }
 
-TEST(AesBlock, MatchesOpenSslOverRandomKeysAndBlocks) {
+TEST_P(AesBlock, MatchesOpenSslOverRandomKeysAndBlocks) {
   std::mt19937 rng(6);
   for (const std::size_t key_len : {16u, 24u, 32u}) {
     for (int i = 0; i < 200; ++i) {

@@ -1,5 +1,6 @@
 // SHA-1 against the NIST known-answer files, the FIPS 180 examples, OpenSSL for every padding
-// position, and the streaming contract (any split, any alignment, null-pointer codes).
+// position, and the streaming contract (any split, any alignment, null-pointer codes). The
+// digest tests run on the portable code and on the SHA instructions alike.
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
@@ -8,6 +9,7 @@
 #include <string>
 
 #include "crypto/crypto.h"
+#include "tests/crypto/crypto_path.h"
 #include "tests/crypto/vector_file.h"
 
 namespace {
@@ -15,6 +17,13 @@ namespace {
 using qiv::test::Bytes;
 using qiv::test::from_hex;
 using qiv::test::to_hex;
+
+class Sha1Vectors : public qiv::test::Sha1Path<> {};
+class Sha1Padding : public qiv::test::Sha1Path<> {};
+class Sha1Streaming : public qiv::test::Sha1Path<> {};
+INSTANTIATE_TEST_SUITE_P(, Sha1Vectors, qiv::test::kBothPaths, qiv::test::path_param_name);
+INSTANTIATE_TEST_SUITE_P(, Sha1Padding, qiv::test::kBothPaths, qiv::test::path_param_name);
+INSTANTIATE_TEST_SUITE_P(, Sha1Streaming, qiv::test::kBothPaths, qiv::test::path_param_name);
 
 Bytes sha1(const std::uint8_t* data, std::size_t n) {
   static constexpr std::uint8_t kNothing = 0;
@@ -66,12 +75,12 @@ void check_message_file(const char* name, std::size_t expected_count) {
   EXPECT_EQ(checked, expected_count);
 }
 
-TEST(Sha1Vectors, EveryShortMessage) { check_message_file("hashes/SHA1/SHA1ShortMsg.rsp", 65); }
+TEST_P(Sha1Vectors, EveryShortMessage) { check_message_file("hashes/SHA1/SHA1ShortMsg.rsp", 65); }
 
-TEST(Sha1Vectors, EveryLongMessage) { check_message_file("hashes/SHA1/SHA1LongMsg.rsp", 64); }
+TEST_P(Sha1Vectors, EveryLongMessage) { check_message_file("hashes/SHA1/SHA1LongMsg.rsp", 64); }
 
 // Each checkpoint is the digest after 1000 chained hashes of the three previous digests.
-TEST(Sha1Vectors, MonteCarloChain) {
+TEST_P(Sha1Vectors, MonteCarloChain) {
   const auto records =
       qiv::test::read_vector_file(qiv::test::vector_path("hashes/SHA1/SHA1Monte.rsp"));
   Bytes seed;
@@ -97,7 +106,7 @@ TEST(Sha1Vectors, MonteCarloChain) {
   EXPECT_EQ(checked, 100u);
 }
 
-TEST(Sha1Vectors, Fips180Examples) {
+TEST_P(Sha1Vectors, Fips180Examples) {
   EXPECT_EQ(to_hex(sha1(ascii(""))), "da39a3ee5e6b4b0d3255bfef95601890afd80709");
   EXPECT_EQ(to_hex(sha1(ascii("abc"))), "a9993e364706816aba3e25717850c26c9cd0d89d");
   EXPECT_EQ(to_hex(sha1(ascii("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"))),
@@ -109,7 +118,7 @@ TEST(Sha1Vectors, Fips180Examples) {
 // 55 bytes leave room for the 0x80 and the length in one block; 56 push the length into a
 // second block; 64 fill a block that the update compresses before padding starts. Every
 // length around three block boundaries is checked against OpenSSL.
-TEST(Sha1Padding, EveryLengthAroundBlockBoundariesMatchesOpenSsl) {
+TEST_P(Sha1Padding, EveryLengthAroundBlockBoundariesMatchesOpenSsl) {
   Bytes msg(200);
   for (std::size_t i = 0; i < msg.size(); ++i) msg[i] = static_cast<std::uint8_t>(i * 7 + 3);
   for (std::size_t n = 0; n <= msg.size(); ++n) {
@@ -117,7 +126,7 @@ TEST(Sha1Padding, EveryLengthAroundBlockBoundariesMatchesOpenSsl) {
   }
 }
 
-TEST(Sha1Padding, UpdateCompressesOnlyFullBlocks) {
+TEST_P(Sha1Padding, UpdateCompressesOnlyFullBlocks) {
   const Bytes msg(64, 0x61);
   QIV_SHA1_CTX fresh, ctx;
   QIV_SHA1_Init(&fresh);
@@ -130,7 +139,7 @@ TEST(Sha1Padding, UpdateCompressesOnlyFullBlocks) {
   EXPECT_EQ(ctx.count_high, 0u);
 }
 
-TEST(Sha1Streaming, PiecesOfAnySizeFromAnyAlignmentGiveTheOneCallDigest) {
+TEST_P(Sha1Streaming, PiecesOfAnySizeFromAnyAlignmentGiveTheOneCallDigest) {
   alignas(8) std::array<std::uint8_t, 1000 + 8> storage;
   std::mt19937 rng(1);
   for (auto& b : storage) b = static_cast<std::uint8_t>(rng());
@@ -145,7 +154,7 @@ TEST(Sha1Streaming, PiecesOfAnySizeFromAnyAlignmentGiveTheOneCallDigest) {
   }
 }
 
-TEST(Sha1Streaming, RandomSplitsMatchOneCall) {
+TEST_P(Sha1Streaming, RandomSplitsMatchOneCall) {
   std::mt19937 rng(2);
   Bytes msg(700);
   for (auto& b : msg) b = static_cast<std::uint8_t>(rng());
@@ -164,7 +173,7 @@ TEST(Sha1Streaming, RandomSplitsMatchOneCall) {
   }
 }
 
-TEST(Sha1Streaming, ByteCountCarriesIntoHighWord) {
+TEST_P(Sha1Streaming, ByteCountCarriesIntoHighWord) {
   QIV_SHA1_CTX ctx;
   QIV_SHA1_Init(&ctx);
   ctx.count_low = 0xFFFFFFF0u;  // as if 2^32 - 16 bytes had gone by
