@@ -6,6 +6,7 @@
 
 #include "bignum/bignum.h"
 #include "bignum/digits.h"
+#include "bignum/limbs.h"
 #include "bignum/window.h"
 
 namespace {
@@ -41,7 +42,7 @@ std::uint32_t bit_length(const std::uint32_t* e, std::uint32_t ne) {
 // The top nm digits of t are below m, so every window t[j .. j+nm] meets the condition of
 // reduce_window; each step leaves its remainder in the low nm digits of the window and zero in
 // t[j+nm]. No quotient is kept.
-void qiv_bn_ClassicalRed(std::uint32_t* t, std::uint32_t nt, const std::uint32_t* m,
+void qiv::bn::red_digits(std::uint32_t* t, std::uint32_t nt, const std::uint32_t* m,
                          std::uint32_t nm) {
   if (nt <= nm || !normalised(m, nm)) return;
   for (std::uint32_t j = nt - nm; j-- > 0;) {
@@ -49,10 +50,16 @@ void qiv_bn_ClassicalRed(std::uint32_t* t, std::uint32_t nt, const std::uint32_t
   }
 }
 
+void qiv::bn::classical_red(Path path, std::uint32_t* t, std::uint32_t nt, const std::uint32_t* m,
+                            std::uint32_t nm) {
+  if (path == Path::kLimbs && red_limbs(t, nt, m, nm)) return;
+  red_digits(t, nt, m, nm);
+}
+
 // With one factor below m the product is below m * 2^(32n): its top n digits are below m, as the
 // reduction needs. The result is copied out last, so dst may be either factor.
-void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32_t* b,
-                   const std::uint32_t* m, std::uint32_t n) {
+void qiv::bn::mod_mul(Path path, std::uint32_t* dst, const std::uint32_t* a, const std::uint32_t* b,
+                      const std::uint32_t* m, std::uint32_t n) {
   if (!fits_temporaries(m, n)) {
     clear(dst, n);
     return;
@@ -61,11 +68,11 @@ void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32
   // first; those 2n digits, and only they, held secrets and are wiped.
   std::uint32_t p[kProductDigits];
   if (a == b) {
-    qiv_bn_Sqr(p, a, n);
+    sqr(path, p, a, n);
   } else {
-    qiv_bn_Mul(p, a, n, b, n);
+    mul(path, p, a, n, b, n);
   }
-  qiv_bn_ClassicalRed(p, 2 * n, m, n);
+  classical_red(path, p, 2 * n, m, n);
   qiv_bn_copy(dst, p, n);
   qiv::wipe(p, 2 * n * sizeof p[0]);
 }
@@ -73,8 +80,9 @@ void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32
 // Left-to-right square-and-multiply, one exponent bit at a time. The accumulator starts at 1 and
 // stays below m, so it is always the factor below m; the first multiplication by base therefore
 // also reduces a base that is not below m. The accumulator is local and copied out last.
-void qiv_bn_Binary(std::uint32_t* dst, const std::uint32_t* base, const std::uint32_t* m,
-                   std::uint32_t n, const std::uint32_t* e, std::uint32_t ne) {
+void qiv::bn::binary(Path path, std::uint32_t* dst, const std::uint32_t* base,
+                     const std::uint32_t* m, std::uint32_t n, const std::uint32_t* e,
+                     std::uint32_t ne) {
   if (!fits_temporaries(m, n)) {
     clear(dst, n);
     return;
@@ -82,8 +90,23 @@ void qiv_bn_Binary(std::uint32_t* dst, const std::uint32_t* base, const std::uin
   qiv::bn::Scratch<kMaxModulus> acc;
   acc[0] = 1;
   for (std::uint32_t i = bit_length(e, ne); i-- > 0;) {
-    qiv_bn_ModMul(acc.data(), acc.data(), acc.data(), m, n);
-    if ((e[i / 32] >> (i % 32)) & 1u) qiv_bn_ModMul(acc.data(), acc.data(), base, m, n);
+    mod_mul(path, acc.data(), acc.data(), acc.data(), m, n);
+    if ((e[i / 32] >> (i % 32)) & 1u) mod_mul(path, acc.data(), acc.data(), base, m, n);
   }
   qiv_bn_copy(dst, acc.data(), n);
+}
+
+void qiv_bn_ClassicalRed(std::uint32_t* t, std::uint32_t nt, const std::uint32_t* m,
+                         std::uint32_t nm) {
+  qiv::bn::classical_red(qiv::bn::Path::kLimbs, t, nt, m, nm);
+}
+
+void qiv_bn_ModMul(std::uint32_t* dst, const std::uint32_t* a, const std::uint32_t* b,
+                   const std::uint32_t* m, std::uint32_t n) {
+  qiv::bn::mod_mul(qiv::bn::Path::kLimbs, dst, a, b, m, n);
+}
+
+void qiv_bn_Binary(std::uint32_t* dst, const std::uint32_t* base, const std::uint32_t* m,
+                   std::uint32_t n, const std::uint32_t* e, std::uint32_t ne) {
+  qiv::bn::binary(qiv::bn::Path::kLimbs, dst, base, m, n, e, ne);
 }

@@ -2,28 +2,28 @@
 
 #include "bignum/bignum.h"
 #include "bignum/digits.h"
+#include "bignum/limbs.h"
 
-using qiv::bn::hi;
-using qiv::bn::lo;
+namespace qiv::bn {
 
 // One row per digit of b. Row j adds a*b[j] into dst[j .. j+na-1]; its carry digit lands in
 // dst[na+j], which no earlier row has reached, so it is assigned rather than added.
-void qiv_bn_Mul(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
+void mul_digits(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
                 const std::uint32_t* b, std::uint32_t nb) {
   for (std::uint32_t i = 0; i < na; ++i) dst[i] = 0;
-  for (std::uint32_t j = 0; j < nb; ++j) dst[na + j] = qiv::bn::add_row(dst + j, a, na, b[j]);
+  for (std::uint32_t j = 0; j < nb; ++j) dst[na + j] = add_row(dst + j, a, na, b[j]);
 }
 
 // a^2 = 2 * sum_{i<j} a[i]a[j] 2^(32(i+j)) + sum_i a[i]^2 2^(64i): each cross product is formed
 // once, the cross sum is doubled by a one-bit shift and the squares are added along the
 // diagonal. The cross sum is below a^2 / 2, so the doubling and the final pair never carry out.
-void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
+void sqr_digits(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
   for (std::uint32_t k = 0; k < 2 * n; ++k) dst[k] = 0;
 
   // Row i adds a[i] * a[i+1 .. n-1] into dst[2i+1 ..]; its carry digit lands in dst[i+n], which
   // no earlier row has reached.
   for (std::uint32_t i = 0; i + 1 < n; ++i) {
-    dst[i + n] = qiv::bn::add_row(dst + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
+    dst[i + n] = add_row(dst + 2 * i + 1, a + i + 1, n - i - 1, a[i]);
   }
 
   // Doubling and the squares in one pass over the digit pairs: pair i of the doubled cross sum
@@ -42,4 +42,26 @@ void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
     dst[2 * i + 1] = lo(high);
     c = hi(high);
   }
+}
+
+void mul(Path path, std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
+         const std::uint32_t* b, std::uint32_t nb) {
+  if (path == Path::kLimbs && mul_limbs(dst, a, na, b, nb)) return;
+  mul_digits(dst, a, na, b, nb);
+}
+
+void sqr(Path path, std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
+  if (path == Path::kLimbs && sqr_limbs(dst, a, n)) return;
+  sqr_digits(dst, a, n);
+}
+
+}  // namespace qiv::bn
+
+void qiv_bn_Mul(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t na,
+                const std::uint32_t* b, std::uint32_t nb) {
+  qiv::bn::mul(qiv::bn::Path::kLimbs, dst, a, na, b, nb);
+}
+
+void qiv_bn_Sqr(std::uint32_t* dst, const std::uint32_t* a, std::uint32_t n) {
+  qiv::bn::sqr(qiv::bn::Path::kLimbs, dst, a, n);
 }

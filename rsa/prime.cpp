@@ -50,6 +50,48 @@ constexpr std::size_t sieve_prime_count() {
 }
 static_assert(sieve_prime_count() == 99);
 
+// The same primes in batches of consecutive primes whose product fits one digit. One pass over
+// the candidate gives its residue modulo a whole batch, and the residue modulo each prime of the
+// batch follows from that digit: p mod prime = (p mod product) mod prime, as prime divides the
+// product. Whether some prime divides the candidate is all that is asked, so the grouping
+// changes the work and not the answer.
+struct Batch {
+  uint32_t product = 1;
+  uint32_t first = 0;  // index into kSievePrimes
+  uint32_t count = 0;
+};
+
+constexpr std::array<uint32_t, 99> sieve_primes() {
+  std::array<uint32_t, 99> primes{};
+  std::size_t i = 0;
+  for (const auto group : kSieveGroups) {
+    for (const uint32_t prime : group) primes[i++] = prime;
+  }
+  return primes;
+}
+constexpr std::array<uint32_t, 99> kSievePrimes = sieve_primes();
+
+constexpr std::size_t kMaxBatches = 99;
+struct Batches {
+  std::array<Batch, kMaxBatches> batch{};
+  std::size_t size = 0;
+};
+
+constexpr Batches sieve_batches() {
+  Batches out;
+  for (uint32_t i = 0; i < kSievePrimes.size(); ++i) {
+    Batch& last = out.batch[out.size == 0 ? 0 : out.size - 1];
+    if (out.size != 0 && std::uint64_t{last.product} * kSievePrimes[i] <= 0xFFFFFFFFu) {
+      last.product *= kSievePrimes[i];
+      ++last.count;
+    } else {
+      out.batch[out.size++] = Batch{kSievePrimes[i], i, 1};
+    }
+  }
+  return out;
+}
+constexpr Batches kSieveBatches = sieve_batches();
+
 // Round table: the first row whose bit length reaches the candidate's gives t; t + 1 rounds
 // are run.
 struct IterRow {
@@ -76,9 +118,11 @@ uint32_t table_rounds(uint32_t bits) {
 }
 
 bool has_small_factor(const uint32_t* p, uint32_t n) {
-  for (const auto group : kSieveGroups) {
-    for (const uint32_t prime : group) {
-      if (bn_ModD(p, n, prime) == 0) return true;
+  for (std::size_t b = 0; b < kSieveBatches.size; ++b) {
+    const Batch& batch = kSieveBatches.batch[b];
+    const uint32_t residue = bn_ModD(p, n, batch.product);
+    for (uint32_t i = batch.first; i < batch.first + batch.count; ++i) {
+      if (residue % kSievePrimes[i] == 0) return true;
     }
   }
   return false;
