@@ -136,8 +136,18 @@ TEST(SecretBuffer, GrowsShrinksAndMovesKeepingContentsAndZeroTail) {
   ASSERT_TRUE(buffer.resize(96));
   EXPECT_TRUE(std::equal(base.begin(), base.begin() + 10, buffer.data()));
   EXPECT_TRUE(std::all_of(buffer.data() + 10, buffer.data() + 96, [](auto b) { return b == 0; }));
+  // Across the size from which blocks are mapped from the kernel, and back below it.
+  const std::size_t large = std::size_t{3} << 20;
+  ASSERT_TRUE(buffer.resize(large));
+  EXPECT_TRUE(std::equal(base.begin(), base.begin() + 10, buffer.data()));
+  EXPECT_TRUE(std::all_of(buffer.data() + 10, buffer.data() + large, [](auto b) { return b == 0; }));
+  buffer.data()[large - 1] = 7;
+  ASSERT_TRUE(buffer.resize(96));
   qiv::SecretBuffer moved(std::move(buffer));
   EXPECT_EQ(moved.size(), 96u);
+  const qiv::SecretBuffer mapped(large);
+  ASSERT_TRUE(mapped.ok());
+  EXPECT_TRUE(std::all_of(mapped.data(), mapped.data() + large, [](auto b) { return b == 0; }));
   EXPECT_FALSE(buffer.ok());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   EXPECT_EQ(buffer.size(), 0u);
 }
