@@ -123,24 +123,6 @@ constexpr std::size_t kMaxTemporaries = 16;
 std::array<std::array<char, PATH_MAX>, kMaxTemporaries> sTemporaryNames{};
 std::array<volatile sig_atomic_t, kMaxTemporaries> sTemporaryInUse{};
 
-// Holds the cleanup signals for its lifetime; a signal that arrives meanwhile is delivered
-// when it ends, after the state it would have seen half-made is whole again.
-class SignalsHeld {
- public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int s : kCleanupSignals) sigaddset(&set, s);
-    ::sigprocmask(SIG_BLOCK, &set, &old_);
-  }
-  ~SignalsHeld() { ::sigprocmask(SIG_SETMASK, &old_, nullptr); }
-  SignalsHeld(const SignalsHeld&) = delete;
-  SignalsHeld& operator=(const SignalsHeld&) = delete;
-
- private:
-  sigset_t old_{};
-};
-
 int claim_slot(const std::string& path) {
   if (path.size() >= PATH_MAX) return -1;
   for (std::size_t i = 0; i < kMaxTemporaries; ++i) {

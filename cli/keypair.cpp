@@ -64,16 +64,17 @@ std::int32_t fail(std::int32_t rc) {
   return rc;
 }
 
-// The private key is the one file of a set that cannot be made again: devices fused with the
-// maker's eFuse value, and customers' images, trust only that key. A command never replaces it.
-void say_key_exists(std::string_view privateKeyFile) {
-  print_text("Key file " + std::string(privateKeyFile) +
-             " exists already: move or remove it first.\n");
+// No file of a key set is ever replaced. The private key cannot be made again (devices fused
+// with the maker's eFuse value, and customers' images, trust only that key), and neither can the
+// eFuse value: it is random and exists only in its file and in fused devices. A set whose
+// private key was moved to a safe place must not have its other files replaced either.
+void say_key_exists(std::string_view file) {
+  print_text("Key file " + printable(file) + " exists already: move or remove it first.\n");
 }
 
-// Installs the set's files all together, or none; the private key file is created
-// exclusively, so of two commands racing in one folder exactly one installs its set.
-std::int32_t install(OutputSet& outputs, std::string_view privateKeyFile) {
+// Installs the set's files all together, or none; every file is created exclusively (the
+// private key's first), so of two commands racing in one folder exactly one installs its set.
+std::int32_t install(OutputSet& outputs) {
   const OutputSet::Result result = outputs.install();
   // A key made in a token for files that could not be written would only block its label.
   if (result != OutputSet::Result::kInstalled) undo_token_key();
@@ -81,7 +82,7 @@ std::int32_t install(OutputSet& outputs, std::string_view privateKeyFile) {
     case OutputSet::Result::kInstalled:
       return 0;
     case OutputSet::Result::kExists:
-      say_key_exists(privateKeyFile);
+      say_key_exists(outputs.existing_path());
       return kKeyFileRejected;
     case OutputSet::Result::kFailed:
       break;
@@ -91,7 +92,12 @@ std::int32_t install(OutputSet& outputs, std::string_view privateKeyFile) {
 
 // Adds the eFuse value, which derives the integrity and code keys: as secret as the private key.
 void add_efuse(OutputSet& outputs, const char* path, std::span<const std::uint8_t> eFuse) {
-  outputs.add(path, eFuse, FileAccess::kOwnerOnly);
+  outputs.add(path, eFuse, FileAccess::kOwnerOnly, Existing::kRefuse);
+}
+
+// A public key file of a new set: its name must be free as well.
+void add_public_key(OutputSet& outputs, const char* path, std::span<const std::uint8_t> bytes) {
+  outputs.add(path, bytes, FileAccess::kShared, Existing::kRefuse);
 }
 
 // The key reference written in place of a private key file when the key is in a token.
@@ -123,21 +129,26 @@ bool refuse_without_random_device() {
 }
 
 // The checks both sets make before any key is drawn: customer names that fit (customer mode),
-// a private key file name that is free, then the random device. False after printing why not.
-bool ready_to_generate(std::int32_t mode, const char* baseName, const char* makerPrivateKey,
-                       std::string_view publicSuffix, std::string_view privateSuffix,
+// every file name of the set free (the private key's named first when several are taken), then
+// the random device. False after printing why not.
+bool ready_to_generate(std::int32_t mode, const char* baseName, const sbl::KeySetLayout& set,
                        std::optional<CustomerFileNames>& names) {
+  const sbl::KeyFileNames& files = set.files;
   if (mode != kMakerMode) {
-    names = customer_file_names(baseName, publicSuffix, privateSuffix);
+    names = customer_file_names(baseName, files.customerPublicSuffix, files.customerPrivateSuffix);
     if (!names) {
       print_text(kNameTooLong);
       return false;
     }
   }
-  const char* privateKeyFile = names ? names->privateKey.c_str() : makerPrivateKey;
-  if (name_is_taken(privateKeyFile)) {
-    say_key_exists(privateKeyFile);
-    return false;
+  const std::array<const char*, 3> written =
+      names ? std::array{names->privateKey.c_str(), names->publicKey.c_str(), ""}
+            : std::array{files.makerPrivateKey, files.makerEFuse, files.makerPublicKey};
+  for (const char* file : written) {
+    if (*file != '\0' && name_is_taken(file)) {
+      say_key_exists(file);
+      return false;
+    }
   }
   return !refuse_without_random_device();
 }
@@ -218,8 +229,7 @@ std::int32_t sb20_Generate_KeyPair(std::int32_t mode, const char* baseName) {
 std::int32_t sb20_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
                                            const char* uri) {
   std::optional<CustomerFileNames> names;
-  if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV21, kCustomerPublicSuffixV21,
-                         kCustomerPrivateSuffixV21, names)) {
+  if (!ready_to_generate(mode, baseName, sbl::kKeySetV21, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
@@ -235,15 +245,15 @@ std::int32_t sb20_Generate_KeyPair_InToken(std::int32_t mode, const char* baseNa
   const auto publicFile = std::span(publicKey).first(publicKeyLen);
   OutputSet out;
   if (!names) {
-    add_efuse(out, kMakerEFuseV21, std::span(sb20_eFuseData).first(sb20_eFuseDataLen));
-    out.add(kMakerPublicKeyV21, publicFile);
     add_private_key(out, kMakerPrivateKeyV21, kProtectionV21, privateFile);
-    return install(out, kMakerPrivateKeyV21);
+    add_efuse(out, kMakerEFuseV21, std::span(sb20_eFuseData).first(sb20_eFuseDataLen));
+    add_public_key(out, kMakerPublicKeyV21, publicFile);
+    return install(out);
   }
   // A customer pair has no eFuse value: its integrity key is random and kept by nobody.
-  out.add(names->publicKey.c_str(), publicFile);
   add_private_key(out, names->privateKey.c_str(), kProtectionV21, privateFile);
-  return install(out, names->privateKey);
+  add_public_key(out, names->publicKey.c_str(), publicFile);
+  return install(out);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -302,13 +312,13 @@ std::int32_t write_sb10_maker_files() {
   if (rc != 0) return fail(rc);
 
   OutputSet out;
-  out.add(kMakerPublicKeyV11, std::span(publicKey).first(publicKeyLen));
-  add_efuse(out, kMakerEFuseV11, std::span(sb10_eFuseData).first(sb10_eFuseDataLen));
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
   privateKeyLen = ProtectedPrivateKeyFile::kSizeV11;
   add_private_key(out, kMakerPrivateKeyV11, kProtectionV11,
                   std::span(privateKey).first(privateKeyLen));
-  return install(out, kMakerPrivateKeyV11);
+  add_public_key(out, kMakerPublicKeyV11, std::span(publicKey).first(publicKeyLen));
+  add_efuse(out, kMakerEFuseV11, std::span(sb10_eFuseData).first(sb10_eFuseDataLen));
+  return install(out);
 }
 
 // "<base>.spk" (the public key record, self-signed over its key data) and "<base>.prv" (the
@@ -329,9 +339,9 @@ std::int32_t write_sb10_customer_files(const CustomerFileNames& names) {
     return fail(kKeyFileRejected);
   }
   OutputSet out;
-  out.add(names.publicKey.c_str(), sb10_pubkey_file);
   add_private_key(out, names.privateKey.c_str(), kProtectionV11, sb10_privkey_file);
-  return install(out, names.privateKey);
+  add_public_key(out, names.publicKey.c_str(), sb10_pubkey_file);
+  return install(out);
 }
 
 }  // namespace
@@ -343,8 +353,7 @@ std::int32_t sb10_Generate_KeyPair(std::int32_t mode, const char* baseName) {
 std::int32_t sb10_Generate_KeyPair_InToken(std::int32_t mode, const char* baseName,
                                            const char* uri) {
   std::optional<CustomerFileNames> names;
-  if (!ready_to_generate(mode, baseName, kMakerPrivateKeyV11, kCustomerPublicSuffixV11,
-                         kCustomerPrivateSuffixV11, names)) {
+  if (!ready_to_generate(mode, baseName, sbl::kKeySetV11, names)) {
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
@@ -419,7 +428,7 @@ std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile
   const PrivateKeyScope secrets;
   qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (!load_file_key(keyFile, set, *key)) {
-    print_text("Key file " + std::string(keyFile) + " holds no " + set.name + " private key.\n");
+    print_text("Key file " + printable(keyFile) + " holds no " + set.name + " private key.\n");
     return kKeyFileRejected;
   }
   drop_token_key();  // loading used the file's key, not a token's

@@ -17,6 +17,27 @@ void remove_temporaries_and_end(int signal) {
 
 }  // namespace
 
+SignalsHeld::SignalsHeld() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int s : kCleanupSignals) sigaddset(&set, s);
+  ::sigprocmask(SIG_BLOCK, &set, &old_);
+}
+
+SignalsHeld::~SignalsHeld() {
+  ::sigprocmask(SIG_SETMASK, &old_, nullptr);
+}
+
+bool SignalsHeld::signal_pending() {
+  sigset_t pending;
+  sigemptyset(&pending);
+  if (::sigpending(&pending) != 0) return false;
+  for (const int s : kCleanupSignals) {
+    if (sigismember(&pending, s) == 1) return true;
+  }
+  return false;
+}
+
 void guard_process() {
   ::prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
   const struct rlimit noCore = {0, 0};

@@ -10,6 +10,23 @@
 // takes its usual course (the process ends with 128 + its number).
 inline constexpr std::array<int, 4> kCleanupSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
+// Holds the cleanup signals for its lifetime; a signal that arrives meanwhile is delivered
+// when it ends, after the state it would have seen half-made is whole again. Holds nest.
+class SignalsHeld {
+ public:
+  SignalsHeld();
+  ~SignalsHeld();
+  SignalsHeld(const SignalsHeld&) = delete;
+  SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  // True when a cleanup signal arrived while held: it will end the process once the hold ends,
+  // so whatever the held section was about to make permanent should be undone instead.
+  [[nodiscard]] static bool signal_pending();
+
+ private:
+  sigset_t old_{};
+};
+
 // - The process becomes non-dumpable and its core size limit 0: a decrypted private key must not
 //   land in a core file (SIGQUIT, a crash) or be read through /proc by another process of the
 //   same user.

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "rsa/rsa.h"
@@ -212,3 +213,10 @@ static_assert(MakerPublicKeyFileV11::kSignatureSize == sbl::ContextV11::kSignatu
               PublicKeyRecordV11::kSignatureSize == sbl::ContextV11::kSignatureSize &&
               SignedStage2Image::kSignatureSizeV11 == sbl::ContextV11::kSignatureSize &&
               sbl::ContextV11::kSignatureSize == sbl::PublicKeyInfoV11::kModulusSize);
+
+// ---------------------------------------------------------------------------------------------
+// Text from outside (file names, values decoded from a key reference) as it may be shown on a
+// terminal: every control character (C0, DEL, and the C1 range as UTF-8 encodes it) becomes
+// "\xNN", so nothing read from a file or an argument can end a line early, fake a result line
+// or send an escape sequence. Other bytes, UTF-8 included, are kept as they are.
+[[nodiscard]] std::string printable(std::string_view text);

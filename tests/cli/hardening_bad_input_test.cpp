@@ -97,8 +97,12 @@ const Command kKeyPairV11{"v11 STAGE2_KEYGEN",
                           "cust.prv",
                           kBannerV11,
                           kGeneratingV11};
-const Command kKeyPairV21{
-    "v21 KEYGEN", {"-v2.1", "-KEYGEN"}, "privateKey_V21.dat", kBannerV21, kGeneratingV21};
+// A new name: the folder holds every file of both maker sets, which no key pair may replace.
+const Command kKeyPairV21{"v21 STAGE2_KEYGEN",
+                          {"-v2.1", "carol", "-STAGE2_KEYGEN"},
+                          "carol_V21.prv",
+                          kBannerV21,
+                          kGeneratingV21};
 
 // ---------------------------------------------------------------------------------------------
 // The folder every row starts from: both sets' keys, both customers, the other makers, a plain

@@ -135,6 +135,13 @@ Refusal key_taken(const std::string& what, const std::string& args, char kind,
           (args[2] == '2' ? kGeneratingV21 : kGeneratingV11) + key_file_exists_text(key), kind,
           key};
 }
+// The private key was moved to a safe place; the rest of the set stays and must not be replaced.
+Refusal set_part_left(const std::string& what, const std::string& args, const std::string& moved,
+                      const std::string& left) {
+  return {what, args,
+          (args[2] == '2' ? kGeneratingV21 : kGeneratingV11) + key_file_exists_text(left), 0,
+          moved};
+}
 Refusal output_is_key(const std::string& args, const std::string& key, char kind = 0) {
   return {"output is " + key + (kind != 0 ? std::string(" via link ") + kind : ""), args,
           output_is_key_file_text(key), kind, kind != 0 ? "out.bin" : ""};
@@ -152,6 +159,13 @@ INSTANTIATE_TEST_SUITE_P(
         key_taken("v11 maker link", "-v1.1 -KEYGEN", 'l', "privateKey.dat"),
         key_taken("v11 customer in subfolder", "-v1.1 keys/cust -STAGE2_KEYGEN", 'f',
                   "keys/cust.prv"),
+        set_part_left("v21 maker eFuse left", "-v2.1 -KEYGEN", "privateKey_V21.dat",
+                      "eFuseData_V21.dat"),
+        set_part_left("v11 maker eFuse left", "-v1.1 -KEYGEN", "privateKey.dat", "eFuseData.dat"),
+        set_part_left("v21 customer spk left", "-v2.1 alice -STAGE2_KEYGEN", "alice_V21.prv",
+                      "alice_V21.spk"),
+        set_part_left("v11 customer spk left", "-v1.1 alice -STAGE2_KEYGEN", "alice.prv",
+                      "alice.spk"),
         output_is_key("-v2.1 BL1.bin privateKey_V21.dat -STAGE1", "privateKey_V21.dat"),
         output_is_key("-v2.1 BL1.bin eFuseData_V21.dat -STAGE1", "eFuseData_V21.dat"),
         output_is_key("-v2.1 BL1.bin publicKeyInfo_V21.dat -STAGE1", "publicKeyInfo_V21.dat"),
@@ -167,10 +181,10 @@ INSTANTIATE_TEST_SUITE_P(
         output_is_key("-v2.1 BL1.bin out.bin -STAGE1", "privateKey_V21.dat", 'h'),
         output_is_key("-v2.1 BL1.bin out.bin -STAGE1", "privateKey_V21.dat", 's'),
         output_is_key("-v2.1 BL2.bin alice_V21.prv alice_V21.prv -STAGE2", "alice_V21.prv"),
-        // eFuse 20 and public key 548 bytes fit 1000, the private key's 1200 do not; v1.1
-        // customer: public 308 fits 500, private 640 does not.
-        Refusal{"v21 maker cut short", "-v2.1 -KEYGEN",
-                kGeneratingV21 + kFileWriteError + kKeyPairFailed, 0, "privateKey_V21.dat", 1000},
+        // The public key's 548 bytes fit 1000, the private key's 1200 do not; v1.1 customer:
+        // public 308 fits 500, private 640 does not.
+        fails("v21 customer cut short", "-v2.1 cust -STAGE2_KEYGEN",
+              kGeneratingV21 + kFileWriteError + kKeyPairFailed, 1000),
         fails("v11 customer cut short", "-v1.1 cust -STAGE2_KEYGEN",
               kGeneratingV11 + kFileWriteError + kKeyPairFailed, 500),
         fails("v21 stage2 cut short", "-v2.1 BL2.bin out.bin alice_V21.prv -STAGE2",

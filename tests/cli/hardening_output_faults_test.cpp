@@ -220,13 +220,13 @@ TEST_P(HardeningKeyPairOutput, EveryFileFailsOnItsOwnAndOldFilesStay) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, HardeningKeyPairOutput,
     ::testing::Values(
-        // Files in order: eFuseData_V21.dat (20), publicKeyInfo_V21.dat (548),
-        // privateKey_V21.dat (1200). The device output is prepared but never written.
-        KeyPairRun{"v21 maker each file",
+        // No file of a set may exist beforehand (a key pair never replaces one), so the fault
+        // is the size limit. Files in order: privateKey_V21.dat (1200), eFuseData_V21.dat (20),
+        // publicKeyInfo_V21.dat (548).
+        KeyPairRun{"v21 maker cut short",
                    {"-v2.1", "-KEYGEN"},
-                   kBannerV21 + kGeneratingV21 + kFileOpenError + kFileWriteError + kKeyPairFailed,
-                   {{"eFuseData_V21.dat", Fault::kFolderInPlace},
-                    {"publicKeyInfo_V21.dat", Fault::kFullDevice}},
+                   kBannerV21 + kGeneratingV21 + kFileWriteError + kKeyPairFailed,
+                   {},
                    600,
                    "privateKey_V21.dat"},
         KeyPairRun{"v21 maker read-only folder",
@@ -236,11 +236,11 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"", Fault::kReadOnlyFolder}},
                    0,
                    "privateKey_V21.dat"},
-        // cust_V21.spk (548), cust_V21.prv (1200): an old public key file stays.
-        KeyPairRun{"v21 customer each file",
+        // cust_V21.prv (1200), cust_V21.spk (548).
+        KeyPairRun{"v21 customer cut short",
                    {"-v2.1", "cust", "-STAGE2_KEYGEN"},
                    kBannerV21 + kGeneratingV21 + kFileWriteError + kKeyPairFailed,
-                   {{"cust_V21.spk", Fault::kCutShort}},
+                   {},
                    600,
                    "cust_V21.prv"},
         KeyPairRun{"v21 customer read-only folder",
@@ -249,19 +249,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"", Fault::kReadOnlyFolder}},
                    0,
                    "cust_V21.prv"},
-        // publicKeyInfo.dat (280), eFuseData.dat (16), privateKey.dat (608).
-        KeyPairRun{
-            "v11 maker each file",
-            {"-v1.1", "-KEYGEN"},
-            kBannerV11 + kGeneratingV11 + kFileOpenError + kFileWriteError + kKeyPairFailed,
-            {{"publicKeyInfo.dat", Fault::kFolderInPlace}, {"eFuseData.dat", Fault::kFullDevice}},
-            300,
-            "privateKey.dat"},
-        // cust.spk (308), cust.prv (640).
-        KeyPairRun{"v11 customer each file",
+        // privateKey.dat (608), publicKeyInfo.dat (280), eFuseData.dat (16).
+        KeyPairRun{"v11 maker cut short",
+                   {"-v1.1", "-KEYGEN"},
+                   kBannerV11 + kGeneratingV11 + kFileWriteError + kKeyPairFailed,
+                   {},
+                   300,
+                   "privateKey.dat"},
+        // cust.prv (640), cust.spk (308): both cut short.
+        KeyPairRun{"v11 customer cut short",
                    {"-v1.1", "cust", "-STAGE2_KEYGEN"},
                    kBannerV11 + kGeneratingV11 + kFileWriteError + kFileWriteError + kKeyPairFailed,
-                   {{"cust.spk", Fault::kCutShort}},
+                   {},
                    300,
                    "cust.prv"},
         KeyPairRun{"v11 customer read-only folder",

@@ -123,30 +123,24 @@ TEST(KeyPairOutputs, ReadOnlyFolderReportsEachFileAndFails) {
   EXPECT_TRUE(dir.entries().empty());
 }
 
-TEST(KeyPairOutputs, FullDeviceFailsThatFileAndNothingIsInstalled) {
+// Every name of the set must be free, the devices included: a public key "written" to a device
+// would be a set whose public half is lost.
+TEST(KeyPairOutputs, AnyTakenNameOfTheSetIsRefusedAndNothingIsWritten) {
   TempDir dir;
   fs::create_symlink("/dev/full", dir / "cust.spk");
   const Captured run = e2e::run(dir.path(), {"-v1.1", "cust", "-STAGE2_KEYGEN"});
   EXPECT_EQ(run.status, 255);
-  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + kFileWriteError + kKeyPairFailed);
-  EXPECT_TRUE(fs::is_symlink(dir / "cust.spk"));  // the device is written to, never replaced
-  EXPECT_FALSE(fs::exists(dir / "cust.prv"));     // installed, then taken back
-  EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
+  EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + key_file_exists_text("cust.spk"));
+  EXPECT_EQ(dir.entries().size(), 1u);
 }
 
-TEST(KeyPairOutputs, FailedWriteLeavesEveryExistingFileIntact) {
+TEST(KeyPairOutputs, FailedWriteInstallsNoFileOfTheSet) {
   TempDir dir;
-  const Bytes old = pattern_bytes(100, 7);
-  write_bytes(dir / "publicKeyInfo.dat", old);
-  write_bytes(dir / "eFuseData.dat", old);
   // Room for publicKeyInfo.dat (280) and eFuseData.dat (16), not for privateKey.dat (608).
   const Captured run = e2e::run(dir.path(), {"-v1.1", "-KEYGEN"}, e2e::file_size_limit(300));
   EXPECT_EQ(run.status, 255);
   EXPECT_EQ(run.output, kBannerV11 + kGeneratingV11 + kFileWriteError + kKeyPairFailed);
-  EXPECT_EQ(read_bytes(dir / "publicKeyInfo.dat"), old);
-  EXPECT_EQ(read_bytes(dir / "eFuseData.dat"), old);
-  EXPECT_FALSE(fs::exists(dir / "privateKey.dat"));
-  EXPECT_TRUE(e2e::temporary_files(dir.path()).empty());
+  EXPECT_TRUE(dir.entries().empty());
 }
 
 }  // namespace
