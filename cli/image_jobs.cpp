@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/files.h"
+#include "format/format.h"
 #include "cli/usage.h"
 
 namespace {
@@ -14,7 +15,7 @@ namespace {
 bool output_is_a_key_file(const char* destination, std::span<const char* const> keyFiles) {
   for (const char* key : keyFiles) {
     if (same_file(destination, key)) {
-      print_text("The output file is the key file " + std::string(key) + ".\n");
+      print_text("The output file is the key file " + printable(key) + ".\n");
       return true;
     }
   }

@@ -110,7 +110,7 @@ std::int32_t secure_sb20(std::uint8_t* image, std::uint32_t codeLength, bool wit
   if (const std::int32_t rc = Encrypt_Code(sb20_eFuseData.data(), sb20_eFuseDataLen,
                                            sb20_Context.data(), image, codeLength);
       rc != 0) {
-    return rc;
+    return rc == QIV_SBL_AES_NO_MEMORY ? fail_with(kOutOfMemory, -1) : rc;
   }
   std::uint32_t imageLength = codeLength;
   if (withBuildInfo) {
@@ -175,7 +175,7 @@ std::int32_t verify_stage1(const char* imageFile, const char* eFuseFile,
                            std::array<std::uint8_t, EFuseSize>& eFuse, std::uint32_t& eFuseLen,
                            CheckContextFn check) {
   const auto image = read_file_with_trailer(imageFile, 0);
-  if (!image) return fail_with(kVerificationFailed, -1);
+  if (!image) return -1;  // "Out of memory." is the command's one line
   std::fill(eFuse.begin(), eFuse.end(), std::uint8_t{0});
   eFuseLen = EFuseSize;
   read_file(eFuseFile, eFuse.data(), static_cast<std::int32_t>(EFuseSize));

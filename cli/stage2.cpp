@@ -61,7 +61,7 @@ std::int32_t sign_stage2(LoadKeyFn load, std::int32_t form, std::uint32_t signat
 std::int32_t verify_stage2(const char* imageFile, const char* keyFile, LoadKeyFn load,
                            std::uint32_t signatureSize, bool keyPartOnly) {
   auto image = read_file_with_trailer(imageFile, 0);
-  if (!image) return fail_with(kVerificationFailed, -1);
+  if (!image) return -1;  // "Out of memory." is the command's one line
   if (load(keyFile) != 0 || image->size() < signatureSize) {
     return fail_with(kVerificationFailed, -1);
   }

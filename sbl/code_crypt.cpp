@@ -139,7 +139,7 @@ std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
   const std::uint32_t chunk = std::min(codeLen, chunk_size());
   qiv::SecretBuffer cipher(chunk);
   qiv::SecretBuffer trial(chunk);
-  if (!cipher.ok() || !trial.ok()) return QIV_SBL_AES_ENCRYPT_FAILED;
+  if (!cipher.ok() || !trial.ok() || sbl::seam::scratch_unavailable) return QIV_SBL_AES_NO_MEMORY;
   qiv::Wiped<QIV_AES_CTX> enc;
   qiv::Wiped<QIV_AES_CTX> dec;
   if (set_up(enc.get(), kEncryptFlags, *key, iv) != 0 ||

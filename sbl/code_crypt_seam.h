@@ -8,6 +8,9 @@
 //
 // chunk_size, when it is a nonzero multiple of 16, replaces the program's chunk size (64 KiB),
 // so that a short code spans many chunks; any other value leaves the program's size.
+//
+// scratch_unavailable makes the scratch allocation fail as it does when memory runs out, which
+// a test cannot otherwise bring about for two small blocks without starving the whole process.
 #pragma once
 
 #include <cstdint>
@@ -16,5 +19,6 @@ namespace sbl::seam {
 
 inline void (*after_code_encryption)(std::uint8_t* cipher, std::uint32_t length) = nullptr;
 inline std::uint32_t chunk_size = 0;
+inline bool scratch_unavailable = false;
 
 }  // namespace sbl::seam

@@ -72,6 +72,9 @@ inline constexpr std::int32_t QIV_SBL_AES_BAD_PARAM = qiv_sbl_code(0xFFF7A000u);
 inline constexpr std::int32_t QIV_SBL_AES_SETUP_FAILED = qiv_sbl_code(0xFFF7B000u);
 inline constexpr std::int32_t QIV_SBL_AES_ENCRYPT_FAILED = qiv_sbl_code(0xFFF7C000u);
 inline constexpr std::int32_t QIV_SBL_AES_DECRYPT_FAILED = qiv_sbl_code(0xFFF7D000u);
+// The scratch copies of the code could not be allocated: not a property of the inputs, so the
+// caller reports it as running out of memory rather than as a refused image.
+inline constexpr std::int32_t QIV_SBL_AES_NO_MEMORY = qiv_sbl_code(0xFFF7C100u);
 
 // Signature forms of the signing wrappers.
 inline constexpr std::int32_t QIV_SBL_FORM_PLAIN = 0;  // v1.1: blob n, d, ...; any value but 1
@@ -265,8 +268,8 @@ void save_SB10_FuncPtr(std::uint8_t* table);
 // decrypting it again, chunk by chunk (64 KiB); the result is the one-shot CBC encryption. On
 // every failure the code is unchanged: chunks already encrypted are decrypted back.
 // 0; QIV_SBL_AES_BAD_PARAM; QIV_SBL_AES_SETUP_FAILED; QIV_SBL_AES_ENCRYPT_FAILED (length not a
-// multiple of 16, null code, out of memory for the scratch copies, or a trial decryption that
-// differs); QIV_SBL_AES_DECRYPT_FAILED (the trial decryption failed).
+// multiple of 16, null code, or a trial decryption that differs); QIV_SBL_AES_DECRYPT_FAILED (the
+// trial decryption failed); QIV_SBL_AES_NO_MEMORY (no memory for the scratch copies).
 [[nodiscard]] std::int32_t Encrypt_Code(const std::uint8_t* eFuse, std::uint32_t eFuseLen,
                                         const std::uint8_t* context, std::uint8_t* code,
                                         std::uint32_t codeLen);
