@@ -69,6 +69,12 @@ using SecretArray = Wiped<std::array<T, N>>;
 // no copy is ever left to the allocator. Capacity at least doubles, so appending a file in
 // chunks copies each byte a bounded number of times. Invariant: every byte past size() up to
 // the capacity is zero.
+// For tests: called with every block a SecretBuffer gives back, just before it goes, so that a
+// test can see it was wiped. The programs never set it.
+namespace wipe_seam {
+inline void (*released)(const std::uint8_t* block, std::size_t size) = nullptr;
+}  // namespace wipe_seam
+
 class SecretBuffer {
  public:
   explicit SecretBuffer(std::size_t size = 0)
@@ -134,6 +140,7 @@ class SecretBuffer {
   }
   static void free_block(std::uint8_t* block, std::size_t size) {
     if (block == nullptr) return;
+    if (wipe_seam::released != nullptr) wipe_seam::released(block, size);
     if (size < kMapped) {
       delete[] block;
     } else {

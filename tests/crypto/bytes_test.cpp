@@ -151,3 +151,30 @@ TEST(SecretBuffer, GrowsShrinksAndMovesKeepingContentsAndZeroTail) {
   EXPECT_FALSE(buffer.ok());  // NOLINT(bugprone-use-after-move): the moved-from state is the point
   EXPECT_EQ(buffer.size(), 0u);
 }
+
+// Every block a secret buffer gives back is all zero by then: the one it grows out of, the one
+// it shrinks within, the one it owns at the end; across the size from which blocks are mapped
+// from the kernel, exactly at it and one byte either side (each freed the way it was had).
+TEST(SecretBuffer, EveryBlockGivenBackIsWipedAndFreedAsItWasHad) {
+  static std::size_t released = 0;
+  static std::size_t dirty = 0;
+  qiv::wipe_seam::released = [](const std::uint8_t* block, std::size_t size) {
+    ++released;
+    if (!std::all_of(block, block + size, [](std::uint8_t b) { return b == 0; })) ++dirty;
+  };
+  constexpr std::size_t kMapped = std::size_t{2} << 20;
+  for (const std::size_t size : {std::size_t{100}, kMapped - 1, kMapped, kMapped + 1}) {
+    released = dirty = 0;
+    {
+      qiv::SecretBuffer buffer(size);
+      ASSERT_TRUE(buffer.ok());
+      std::fill_n(buffer.data(), size, std::uint8_t{0xA5});
+      ASSERT_TRUE(buffer.resize(size + 1));  // past the capacity: moves to a larger block
+      buffer.data()[size] = 0x5A;
+      ASSERT_TRUE(buffer.resize(size / 2));
+    }
+    EXPECT_EQ(released, 2u) << size;
+    EXPECT_EQ(dirty, 0u) << size;
+  }
+  qiv::wipe_seam::released = nullptr;
+}

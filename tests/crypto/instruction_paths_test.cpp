@@ -5,7 +5,10 @@
 // instruction decryption works in, in place, for every key length.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <random>
+#include <set>
+#include <sstream>
 
 #include "crypto/crypto.h"
 #include "tests/crypto/cbc_driver.h"
@@ -32,6 +35,31 @@ ref::Sha1 sha1_split(const std::uint8_t* data, std::size_t n, std::size_t split)
             QIV_SUCCESS);
   QIV_SHA1_Final(&ctx, digest.data());
   return digest;
+}
+
+// The detection against the kernel's own reading of CPUID: a feature bit read from the wrong
+// position would otherwise go unnoticed, since every other test asks the same detection which
+// path it is on.
+TEST(CpuFeatures, DetectionAgreesWithTheKernelsFlags) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  std::set<std::string> flags;
+  while (std::getline(cpuinfo, line)) {
+    if (line.rfind("flags", 0) != 0) continue;
+    std::istringstream words(line.substr(line.find(':') + 1));
+    for (std::string w; words >> w;) flags.insert(w);
+    break;
+  }
+  if (flags.empty()) GTEST_SKIP() << "no x86 flags in /proc/cpuinfo";
+  const auto has = [&](const char* f) { return flags.count(f) != 0; };
+#if QIV_CRYPTO_X86
+  EXPECT_EQ(qiv::crypto_detail::cpu_has_sha1_instructions(),
+            has("sha_ni") && has("ssse3") && has("sse4_1"));
+  EXPECT_EQ(qiv::crypto_detail::cpu_has_aes_instructions(), has("aes") && has("sse4_1"));
+#else
+  EXPECT_FALSE(qiv::crypto_detail::cpu_has_sha1_instructions());
+  EXPECT_FALSE(qiv::crypto_detail::cpu_has_aes_instructions());
+#endif
 }
 
 class Sha1OnPath : public Sha1Path<> {};

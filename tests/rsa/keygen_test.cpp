@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <ostream>
+#include <vector>
 
 #include "crypto/crypto.h"
 #include "crypto/endian.h"
@@ -14,6 +16,7 @@
 #include "rsa/rsa.h"
 #include "tests/rsa/support.h"
 #include "tests/support/fixed_noise.h"
+#include "tests/support/stack_residue.h"
 
 namespace {
 
@@ -137,6 +140,37 @@ TEST(KeyGenDraws, FixedNoiseGivesTheSameKeyTwice) {
   const QIV_RSA_PRIVATE_KEY third = generate(1024, 65537);
   EXPECT_EQ(0, std::memcmp(&first, &second, sizeof first));
   EXPECT_NE(0, std::memcmp(&second, &third, sizeof first));
+}
+
+// The primes exist only in the key record the caller owns: the candidates, p - 1, q - 1 and
+// every intermediate the generator kept in its frames are wiped before it returns. The same v2.1
+// key is made twice on the fixed noise; the second run must leave no top digits of p or q behind
+// (full-size primes: a wipe that stops half way leaves exactly those digits).
+TEST(KeyGenDraws, PrimesLeaveNoTraceOnTheStack) {
+  if (!stack_residue::can_see()) GTEST_SKIP() << "locals are not on the probed stack";
+  auto key = std::make_unique<QIV_RSA_PRIVATE_KEY>();
+  key->e[0] = 3;
+  key->e_count = 1;
+  qiv_test_reset_random();
+  ASSERT_EQ(QIV_RSA_KeyGen(key.get(), 2048), QIV_SUCCESS);
+  const auto top = [&](const std::uint32_t* prime) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(prime + key->p_count - 4);
+    return std::vector<std::uint8_t>(bytes, bytes + 16);
+  };
+  const auto p = top(key->p);
+  const auto q = top(key->q);
+  *key = QIV_RSA_PRIVATE_KEY{};
+  key->e[0] = 3;
+  key->e_count = 1;
+  stack_residue::clear();
+  qiv_test_reset_random();
+  const std::int32_t rc = QIV_RSA_KeyGen(key.get(), 2048);
+  // Probed at once: an assertion's own calls would overwrite the region first.
+  const bool pLeft = stack_residue::holds(p);
+  const bool qLeft = stack_residue::holds(q);
+  ASSERT_EQ(rc, QIV_SUCCESS);
+  EXPECT_FALSE(pLeft);
+  EXPECT_FALSE(qLeft);
 }
 
 TEST(KeyGenRefusal, BadSizesAndUnusableExponentsLeaveRecordAndGeneratorUntouched) {

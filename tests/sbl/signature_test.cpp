@@ -5,13 +5,19 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <memory>
+#include <vector>
 
+#include "crypto/crypto.h"
 #include "rsa/rsa.h"
 #include "sbl/layout.h"
+#include "sbl/private_key_blob.h"
 #include "sbl/sbl.h"
 #include "tests/sbl/guarded.h"
 #include "tests/sbl/test_keys.h"
+#include "tests/support/fixed_noise.h"
 #include "tests/support/reference.h"
+#include "tests/support/stack_residue.h"
 
 namespace {
 
@@ -336,6 +342,39 @@ TEST(SignatureWrappers, SignatureOfADamagedKeyIsNeverHandedOut) {
       EXPECT_EQ(sig, Bytes(256, 0x42)) << r.what << ": nothing handed out";
     }
   }
+}
+
+// A signature that fails its check is a faulty private-key operation: with a damaged CRT value
+// it is right modulo one prime and wrong modulo the other, so gcd(s^e - m, n) is a factor of n.
+// It must be wiped, not merely withheld: after the wrapper returns, nothing of it is left in the
+// stack its frames used. The faulty value is learnt from the RSA layer on the same random stream.
+TEST(SignatureWrappers, ARefusedSignatureLeavesNoTraceOnTheStack) {
+  if (!stack_residue::can_see()) GTEST_SKIP() << "locals are not on the probed stack here";
+  TestKey k = key2048();
+  k.dP[3] ^= 1;
+  const Bytes blob = k.crt_blob();
+  const Bytes digest(QIV_SHA1_DIGEST_LEN, 0x3c);
+  auto key = std::make_unique<QIV_RSA_PRIVATE_KEY>();
+  ASSERT_TRUE(sbl::load_private_key_blob(blob, sbl::KeyForm::kCrt, *key));
+  std::vector<std::uint32_t> faulty(key->n_count);
+  std::uint32_t digits = 0;
+  qiv_test_reset_random();
+  ASSERT_EQ(QIV_RSA_PSS_SignCRT(&digits, faulty.data(), key.get(), size32(digest), digest.data(),
+                                20),
+            QIV_SUCCESS);
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(faulty.data());
+  const std::vector<std::uint8_t> needle(bytes, bytes + 32);
+
+  Bytes sig(256, 0);
+  std::uint32_t sigLen = 0;
+  stack_residue::clear();
+  qiv_test_reset_random();
+  const std::int32_t rc = Generate_PSS_RSASignature(QIV_SBL_FORM_CRT, blob.data(), size32(blob),
+                                                    digest.data(), size32(digest), sig.data(),
+                                                    &sigLen);
+  const bool left = stack_residue::holds(needle);  // before an assertion's calls overwrite it
+  EXPECT_EQ(rc, QIV_SBL_SIGN_FAILED);
+  EXPECT_FALSE(left);
 }
 
 // A key outside the process (a token) signs through a signer; the wrapper holds it to the same
