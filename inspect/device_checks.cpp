@@ -69,6 +69,10 @@ Check check_context_signature(ByteView file, const Stage1Layout& layout) {
                 "does not verify with the " + maker + " over the image and the next-stage key");
 }
 
+std::string not_whole_blocks_text(std::uint64_t codeLength) {
+  return "the code's " + std::to_string(codeLength) + " bytes are not a whole number of AES blocks";
+}
+
 std::string blocks_text(std::uint64_t codeLength) {
   const std::uint64_t blocks = codeLength / kAesBlockSize;
   return std::to_string(blocks) + (blocks == 1 ? " whole AES block" : " whole AES blocks");
@@ -106,8 +110,7 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                   "value, so the key it gives is not the device's");
   }
   if (layout.codeLength % kAesBlockSize != 0) {
-    return failed(kName, "the code's " + std::to_string(layout.codeLength) +
-                             " bytes are not a whole number of AES blocks");
+    return failed(kName, not_whole_blocks_text(layout.codeLength));
   }
   if (layout.codeLength == 0) return passed(kName, "no code bytes");
   qiv::SecretBuffer plain(layout.codeLength);
@@ -133,8 +136,7 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
 Check check_code_blocks(const Stage1Layout& layout) {
   static const std::string kName = "code is whole AES blocks";
   if (layout.codeLength % kAesBlockSize != 0) {
-    return failed(kName, "the code's " + std::to_string(layout.codeLength) +
-                             " bytes are not a whole number of AES blocks");
+    return failed(kName, not_whole_blocks_text(layout.codeLength));
   }
   return passed(kName, blocks_text(layout.codeLength) +
                            "; not decrypted: the code key needs the eFuse value");
