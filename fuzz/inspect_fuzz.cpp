@@ -11,9 +11,9 @@
 //
 // Whatever the bytes: no read outside the file (the file is an exact-size heap copy, so one
 // byte past it is an AddressSanitizer report), the file is not changed, every section and field
-// lies inside the file, checks appear only for the inputs given, a signed BL2 only with a key,
-// the JSON rendering is one valid JSON object on one line, and a second inspection renders the
-// same.
+// lies inside the file, checks appear only for the inputs given or for a secured BL1, a signed
+// BL2 only with a key, the JSON rendering is one valid JSON object on one line, the text holds no
+// control character but its line ends, and a second inspection renders the same.
 #include <cctype>
 #include <string>
 #include <string_view>
@@ -96,6 +96,11 @@ class JsonChecker {
   std::size_t pos_ = 0;
 };
 
+bool is_stage1(inspect::Kind kind) {
+  return kind == inspect::Kind::kSecuredBl1V21 || kind == inspect::Kind::kSecuredBl1V21BuildInfo ||
+         kind == inspect::Kind::kSecuredBl1V11;
+}
+
 bool is_stage2(inspect::Kind kind) {
   return kind == inspect::Kind::kSignedBl2V21 || kind == inspect::Kind::kSignedBl2V11;
 }
@@ -134,7 +139,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(field.size <= section.size - (field.offset - section.offset));
     }
   }
-  FUZZ_CHECK(report.checks.empty() || device.has_efuse() || keyTaken);
+  // Without inputs only a secured BL1 has checks (those that need none), and it says that its
+  // maker key was not checked against a device.
+  FUZZ_CHECK(report.checks.empty() || device.has_efuse() || keyTaken || is_stage1(report.kind));
+  FUZZ_CHECK(!is_stage1(report.kind) || device.has_efuse() ||
+             (!report.checks.empty() && !report.note.empty()));
   FUZZ_CHECK(!is_stage2(report.kind) || keyTaken);
   FUZZ_CHECK(report.kind != inspect::Kind::kUnreadable && report.kind != inspect::Kind::kTooLarge);
 
@@ -142,6 +151,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(JsonChecker(json).one_object_line());
   const std::string text = inspect::render_text(report);
   FUZZ_CHECK(text.rfind("input: ", 0) == 0 && text.back() == '\n');
+  // Nothing from the file reaches the terminal as a control character: only line ends.
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    FUZZ_CHECK(c == '\n' || (b >= 0x20 && b != 0x7F));
+  }
 
   const inspect::Report again = inspect::inspect_bytes("input", file.span(), device);
   FUZZ_CHECK(inspect::render_json(again) == json);

@@ -10,14 +10,14 @@ namespace {
 constexpr std::string_view kUsage =
     "usage: sbinspect [--efuse FILE] [--key FILE] [--json] FILE...\n"
     "  --efuse FILE  a device's eFuse value (20 bytes: v2.1, 16 bytes: v1.1); adds the checks\n"
-    "                of the record's tag, the context signature and, for v2.1, the code's\n"
-    "                decryption\n"
+    "                of the record's tag and, for v2.1, the code's decryption; without it the\n"
+    "                context signature is still checked, the maker key not\n"
     "  --key FILE    a customer's public key file (v2.1 _V21.spk or v1.1 .spk); adds the check\n"
     "                of a secured BL1's next-stage key, and recognises and checks signed BL2\n"
     "                images\n"
     "  --json        one JSON object per file, one per line\n"
     "  --version     the version line\n"
-    "exit status: 0 every check asked for passed, 1 a check failed, 2 a usage error or a file\n"
+    "exit status: 0 every check made passed, 1 a check failed, 2 a usage error or a file\n"
     "that could not be read\n";
 
 struct Options {

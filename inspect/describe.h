@@ -11,6 +11,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "crypto/crypto.h"
@@ -142,8 +143,16 @@ void describe_stage2(ByteView file, const StageKey& key, Report& report);
 // reads it: one digit at the set's exponent offset, whatever the length fields say.
 [[nodiscard]] std::optional<std::string> exponent_refusal(ByteView keyPart, KeySet set);
 
+// A secured BL1 inspected without an eFuse value: the checks that need none run, but whether a
+// device trusts the record's key (the maker key) is not known.
+inline constexpr std::string_view kMakerKeyUnchecked =
+    "maker key not checked against a device: no eFuse value given";
+
 // The record's tag against the eFuse value, for a record that starts at `record` in the file.
 Check check_record_tag(ByteView file, std::uint64_t record, KeySet set, const DeviceInputs& device);
+// With an eFuse value: the tag, the context signature, the next-stage key (--key) and, for
+// v2.1, the decryption. Without: the same but the tag, the length of the code in place of its
+// decryption, and kMakerKeyUnchecked as the report's note.
 void add_stage1_checks(ByteView file, const Stage1Layout& layout, const DeviceInputs& device,
                        Report& report);
 // True when the trailing signature verifies with the key; the check itself as well.

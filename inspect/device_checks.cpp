@@ -69,6 +69,15 @@ Check check_context_signature(ByteView file, const Stage1Layout& layout) {
                 "does not verify with the " + maker + " over the image and the next-stage key");
 }
 
+std::string not_whole_blocks_text(std::uint64_t codeLength) {
+  return "the code's " + std::to_string(codeLength) + " bytes are not a whole number of AES blocks";
+}
+
+std::string blocks_text(std::uint64_t codeLength) {
+  const std::uint64_t blocks = codeLength / kAesBlockSize;
+  return std::to_string(blocks) + (blocks == 1 ? " whole AES block" : " whole AES blocks");
+}
+
 Check check_next_stage_key(ByteView file, const Stage1Layout& layout, const StageKey& key) {
   static const std::string kName = "next-stage key is the --key key";
   if (key.set != layout.set) {
@@ -101,8 +110,7 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                   "value, so the key it gives is not the device's");
   }
   if (layout.codeLength % kAesBlockSize != 0) {
-    return failed(kName, "the code's " + std::to_string(layout.codeLength) +
-                             " bytes are not a whole number of AES blocks");
+    return failed(kName, not_whole_blocks_text(layout.codeLength));
   }
   if (layout.codeLength == 0) return passed(kName, "no code bytes");
   qiv::SecretBuffer plain(layout.codeLength);
@@ -113,8 +121,25 @@ Check check_code_decrypts(ByteView file, const Stage1Layout& layout, const Devic
                                        file.data() + layout.contextOffset, plain.data(),
                                        static_cast<std::uint32_t>(layout.codeLength));
   if (rc != 0) return failed(kName, "decryption failed with code " + std::to_string(rc));
+  // What passing proves: the decryption ran and the length holds (CBC without padding, so the
+  // plain code is exactly as long as the cipher text). Not that the plain code is the original:
+  // only a comparison of its SHA-1 with the secured BL1's says that.
   const auto digest = sha1(ByteView(plain.data(), plain.size()));
-  return passed(kName, "plain code SHA-1 " + hex(digest));
+  return passed(kName, "ran over " + blocks_text(layout.codeLength) +
+                           ", no padding; not compared with any BL1: plain code SHA-1 " +
+                           hex(digest));
+}
+
+// Without an eFuse value the code key (tag XOR eFuse value) is unknown, so the code cannot be
+// decrypted; what a device would refuse before decrypting, a length that is not whole blocks,
+// is still seen.
+Check check_code_blocks(const Stage1Layout& layout) {
+  static const std::string kName = "code is whole AES blocks";
+  if (layout.codeLength % kAesBlockSize != 0) {
+    return failed(kName, not_whole_blocks_text(layout.codeLength));
+  }
+  return passed(kName, blocks_text(layout.codeLength) +
+                           "; not decrypted: the code key needs the eFuse value");
 }
 
 }  // namespace
@@ -160,12 +185,16 @@ void add_stage1_checks(ByteView file, const Stage1Layout& layout, const DeviceIn
     Check tag = check_record_tag(file, layout.contextOffset + l.publicKeyInfo, layout.set, device);
     tagPassed = tag.passed;
     report.checks.push_back(std::move(tag));
-    report.checks.push_back(check_context_signature(file, layout));
+  } else {
+    report.note = kMakerKeyUnchecked;
   }
+  // The signature needs only the key of the record the image carries: it runs either way, so
+  // a changed code byte fails even where no eFuse value is at hand.
+  report.checks.push_back(check_context_signature(file, layout));
   if (device.key()) report.checks.push_back(check_next_stage_key(file, layout, *device.key()));
-  if (device.has_efuse() && layout.set == KeySet::kV21) {
-    report.checks.push_back(check_code_decrypts(file, layout, device, tagPassed));
-  }
+  if (layout.set != KeySet::kV21) return;
+  report.checks.push_back(device.has_efuse() ? check_code_decrypts(file, layout, device, tagPassed)
+                                             : check_code_blocks(layout));
 }
 
 bool stage2_signature_verifies(ByteView file, const StageKey& key) {

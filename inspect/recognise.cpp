@@ -100,11 +100,13 @@ bool describe_key_reference(std::string_view name, ByteView file, Report& report
   const auto uri = token::Uri::parse(text);
   if (!uri) return false;
   report.kind = Kind::kKeyReference;
-  report.note = uri->query("pin-value")
+  // A PIN written by hand may sit in the path part as well as in the query.
+  report.note = uri->query("pin-value") || uri->path("pin-value")
                     ? "the file holds the token's PIN (not shown here): anyone who reads it can "
                       "sign with the key; use pin-source instead"
                     : "the private key stays in the token; this file holds only its URI";
   // shown() never carries a pin-value: a PIN written into the file by hand is not repeated.
+  // Its other text is the file's own, escaped where it is rendered.
   report.sections.push_back(SectionBuilder("key reference", 0, file.size())
                                 .text("URI", 0, text.size(), uri->shown())
                                 .text("key set", 0, 0, set_by_name(name))

@@ -1,6 +1,7 @@
 // The report for people (text) and for scripts (one JSON object per line).
 #include <cstdio>
 
+#include "format/format.h"
 #include "inspect/inspect.h"
 
 namespace inspect {
@@ -10,25 +11,18 @@ namespace {
 constexpr std::size_t kNameWidth = 26;
 constexpr std::size_t kCheckWidth = 34;
 
-// A file name may hold any byte but the slash and zero. In text, control characters would let
-// a name fake lines of the report, so they are shown as '?'.
-std::string printable_name(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) c = '?';
-  }
-  return out;
-}
-
 std::string padded(std::string text, std::size_t width) {
   if (text.size() < width) text.append(width - text.size(), ' ');
   return text;
 }
 
+// Text from outside (a file name may hold any byte but the slash and zero; a key reference's
+// URI is the file's own text) passes through printable(), so that no control character can end
+// a line early, fake a line of the report or reach the terminal as an escape sequence. Our own
+// texts hold none and come out unchanged.
 std::string value_text(const Value& value) {
   if (const auto* number = std::get_if<std::uint64_t>(&value)) return std::to_string(*number);
-  return std::get<std::string>(value);
+  return printable(std::get<std::string>(value));
 }
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0 when the bytes there are not one
@@ -59,29 +53,38 @@ std::size_t utf8_sequence(std::string_view s, std::size_t i) {
   return n;
 }
 
-// A JSON string: quotes, backslash and control characters escaped; bytes that are not UTF-8
-// (a file name may hold any) become U+FFFD, so the output is always valid JSON.
+// "\u00XX" for a code point below U+0100.
+void append_escape(std::string& out, unsigned char code) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+  out += escaped;
+}
+
+// A JSON string: quotes, backslash and every control character escaped (C0, DEL, and C1, which
+// a terminal may act on when a script prints a value); bytes that are not UTF-8 (a file name
+// may hold any) become U+FFFD, so the output is always valid JSON.
 std::string json_string(std::string_view s) {
   std::string out = "\"";
   for (std::size_t i = 0; i < s.size();) {
     const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = 1;
     if (b == '"' || b == '\\') {
       out += '\\';
       out += static_cast<char>(b);
     } else if (b < 0x20 || b == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(b));
-      out += escaped;
+      append_escape(out, b);
     } else if (b < 0x80) {
       out += static_cast<char>(b);
-    } else if (const std::size_t n = utf8_sequence(s, i); n != 0) {
-      out.append(s.substr(i, n));
-      i += n;
-      continue;
-    } else {
+    } else if (n = utf8_sequence(s, i); n == 0) {
       out += "\\ufffd";
+      n = 1;
+    } else if (const auto second = static_cast<unsigned char>(s[i + 1]);
+               b == 0xC2 && second < 0xA0) {
+      append_escape(out, second);  // U+0080..U+009F: C2 80..C2 9F
+    } else {
+      out.append(s.substr(i, n));
     }
-    ++i;
+    i += n;
   }
   return out + "\"";
 }
@@ -94,9 +97,9 @@ std::string json_value(const Value& value) {
 }  // namespace
 
 std::string render_text(const Report& report) {
-  std::string out = printable_name(report.file) + ": " + std::string(kind_text(report.kind));
+  std::string out = printable(report.file) + ": " + std::string(kind_text(report.kind));
   if (report.kind == Kind::kUnreadable) {
-    out += ": " + report.note + "\n";
+    out += ": " + printable(report.note) + "\n";
     return out;
   }
   out += ", " + std::to_string(report.size) + " bytes\n";
@@ -104,7 +107,7 @@ std::string render_text(const Report& report) {
     out += "  not read: files above " + std::to_string(kMaxFileSize) + " bytes are refused\n";
     return out;
   }
-  if (!report.note.empty()) out += "  " + report.note + "\n";
+  if (!report.note.empty()) out += "  " + printable(report.note) + "\n";
   for (const Section& section : report.sections) {
     out += "  " + section.name + " @" + std::to_string(section.offset) + ", " +
            std::to_string(section.size) + " bytes\n";
@@ -118,7 +121,7 @@ std::string render_text(const Report& report) {
   }
   for (const Check& check : report.checks) {
     out += "  check " + padded(check.name, kCheckWidth) + (check.passed ? "PASS" : "FAIL") + "  " +
-           check.detail + "\n";
+           printable(check.detail) + "\n";
   }
   return out;
 }

@@ -88,6 +88,20 @@ TEST_F(CommandLineFiles, ExitStatusOverSeveralFiles) {
   EXPECT_EQ(run({"--efuse=" + eFuse, "--key=" + at("alice_V21.spk"), at("s21p.bin")}).status, 0);
   // A customer key file against the maker's eFuse value: its tag check fails.
   EXPECT_EQ(run({"--efuse", eFuse, at("s21.bin"), at("alice_V21.spk")}).status, 1);
+  // Without --efuse the checks that need no eFuse value still decide: a changed code byte fails
+  // the context signature, and one line says the maker key was not checked against a device.
+  auto tampered = read_bytes(files_ / "s21.bin");
+  tampered[100] ^= 1;
+  write_bytes(files_ / "tampered.bin", tampered);
+  EXPECT_EQ(run({at("s21.bin"), at("s11.bin"), at("s21p.bin")}).status, 0);
+  const Outcome bare = run({at("tampered.bin")});
+  EXPECT_EQ(bare.status, 1);
+  EXPECT_TRUE(contains(bare.out, " bytes\n  maker key not checked against a device: no eFuse "
+                                 "value given\n  code @0,"))
+      << bare.out;
+  EXPECT_TRUE(contains(bare.out, "\n  check context signature                 FAIL  "));
+  EXPECT_TRUE(contains(run({"--json", at("tampered.bin")}).out,
+                       "{\"name\":\"context signature\",\"result\":\"FAIL\""));
   // A file that cannot be read outweighs a failed check.
   EXPECT_EQ(run({"--efuse", eFuse, at("alice_V21.spk"), at("missing")}).status, 2);
   EXPECT_EQ(run({at("BL1.bin"), files_.folder().string()}).status, 2);

@@ -1,7 +1,8 @@
 // The device checks: all pass for the files a maker and its customer made together; one
 // changed byte fails exactly the checks that read it, and no other. The record library's own
 // context check (what "-VERIFY" and a device run) agrees with the inspector's tag and
-// signature lines on every row.
+// signature lines on every row. Without an eFuse value the same byte fails the same checks but
+// the two that need it (the tag, the decryption), and the status says so.
 //
 // The code key is the first half of the integrity key that the record's tag authenticates, so
 // whatever fails the tag also fails "code decrypts": the inspector never calls bytes decrypted
@@ -25,6 +26,7 @@
 #include "cli/build_info.h"
 #include "cli/key_protection.h"
 #include "format/format.h"
+#include "inspect/describe.h"
 #include "sbl/sbl.h"
 #include "tests/inspect/made_files.h"
 #include "tests/support/fixed_noise.h"
@@ -42,6 +44,7 @@ const std::string kTag = "record tag against eFuse value";
 const std::string kSignature = "context signature";
 const std::string kNextStage = "next-stage key is the --key key";
 const std::string kDecrypts = "code decrypts";
+const std::string kBlocks = "code is whole AES blocks";  // in its place without an eFuse value
 const std::string kBl2 = "BL2 signature with --key";
 const std::string kSelfSignature = "self-signature";  // a key file's field, not a check
 const std::string kRefused = "which is even or below 3, so it proves no private key";
@@ -101,6 +104,11 @@ TEST_F(DeviceChecks, EveryCheckPassesForTheMatchingDevice) {
   };
   const std::vector<Row> rows = {
       {"s21.bin", "eFuseData_V21.dat", "alice_V21.spk", {kTag, kSignature, kNextStage, kDecrypts}},
+      // Without an eFuse value every check that needs none still runs.
+      {"s21.bin", "", "alice_V21.spk", {kSignature, kNextStage, kBlocks}},
+      {"s21p.bin", "", "", {kSignature, kBlocks}},
+      {"s11.bin", "", "", {kSignature}},
+      {"b21.bin", "", "alice_V21.spk", {kBl2}},
       {"s21p.bin", "eFuseData_V21.dat", "alice_V21.spk", {kTag, kSignature, kNextStage, kDecrypts}},
       {"s11.bin", "eFuseData.dat", "alice.spk", {kTag, kSignature, kNextStage}},
       {"b21.bin", "eFuseData_V21.dat", "alice_V21.spk", {kBl2}},
@@ -109,18 +117,26 @@ TEST_F(DeviceChecks, EveryCheckPassesForTheMatchingDevice) {
       {"publicKeyInfo.dat", "eFuseData.dat", "alice.spk", {kTag}},
   };
   for (const Row& row : rows) {
+    const auto given = [&](const char* name) { return *name ? files_ / name : fs::path{}; };
     const auto report =
-        inspect_test::inspect_with(files_ / row.file, files_ / row.eFuse, files_ / row.key);
+        inspect_test::inspect_with(files_ / row.file, given(row.eFuse), given(row.key));
     EXPECT_EQ(names(report), row.checks) << row.file;
+    // The one line saying what was not checked: a secured image's maker key, without --efuse.
+    EXPECT_EQ(report.note == inspect::detail::kMakerKeyUnchecked,
+              row.file[0] == 's' && *row.eFuse == '\0')
+        << row.file;
     EXPECT_TRUE(failing(report).empty()) << inspect::render_text(report);
     EXPECT_EQ(inspect::exit_status(std::span(&report, 1)), 0);
   }
   // The decrypted code is shown only as SHA-1 over all of it, the SHA-1 (OpenSSL's) of the BL1
-  // that was secured; no 16-byte run of it reaches either rendering.
+  // that was secured; no 16-byte run of it reaches either rendering. The line claims what ran,
+  // not that the code is the original.
   const auto plain = read_bytes(files_ / "BL1.bin");
   std::uint8_t digest[SHA_DIGEST_LENGTH];
   SHA1(plain.data(), plain.size(), digest);
-  const std::string expected = "plain code SHA-1 " + hex_of(digest, SHA_DIGEST_LENGTH);
+  const std::string expected =
+      "ran over 256 whole AES blocks, no padding; not compared with any BL1: plain code SHA-1 " +
+      hex_of(digest, SHA_DIGEST_LENGTH);
   for (const char* image : {"s21.bin", "s21p.bin"}) {
     const auto report = inspect_test::inspect_with(files_ / image, files_ / "eFuseData_V21.dat");
     EXPECT_EQ(report.checks.back().detail, expected) << image;
@@ -314,6 +330,14 @@ TEST_F(DeviceChecks, OneChangedByteFailsExactlyTheChecksThatReadIt) {
       EXPECT_EQ(text.find(kRefused), std::string::npos) << text;
     }
 
+    // Without the eFuse value the same byte fails the same checks, but those that need it.
+    const auto bare = inspect_test::inspect_with(dir / flip.file, {}, dir / key);
+    std::set<std::string> bareFails = flip.fails;
+    bareFails.erase(kTag);
+    bareFails.erase(kDecrypts);
+    EXPECT_EQ(failing(bare), bareFails) << inspect::render_text(bare);
+    EXPECT_EQ(inspect::exit_status(std::span(&bare, 1)), bareFails.empty() ? 0 : 1);
+
     // The library's device check accepts exactly when the tag and the signature lines pass.
     if (flip.file[0] == 's') {
       const bool inspectorAccepts =
@@ -352,6 +376,8 @@ TEST_F(DeviceChecks, CodeThatIsNotWholeBlocksFailsOnlyTheDecryption) {
   EXPECT_EQ(report.kind, inspect::Kind::kSecuredBl1V21);
   EXPECT_EQ(failing(report), std::set<std::string>{kDecrypts}) << inspect::render_text(report);
   EXPECT_TRUE(library_accepts(dir / "odd.bin", files_ / "eFuseData_V21.dat", false));
+  const auto bare = inspect_test::inspect_with(dir / "odd.bin");
+  EXPECT_EQ(failing(bare), std::set<std::string>{kBlocks}) << inspect::render_text(bare);
 }
 
 TEST_F(DeviceChecks, InputsOfTheOtherSetFailWithTheReason) {

@@ -218,7 +218,6 @@ TEST_F(MadeFilesTest, BuildInformationBlockShowsWhenTheImageWasMade) {
   EXPECT_EQ(text_of(report, "build-information block", "text"), "Orvalle Tessik Stage2Key");
 }
 
-
 // A key reference is recognised before any size rule (a 20-byte one is no eFuse value), shows
 // its URI without a PIN, names its set from the file name, and warns when a PIN was left in it.
 TEST(KeyReference, ShowsTheUriWithoutPinAndTheSetItsNameAsksFor) {
@@ -235,9 +234,12 @@ TEST(KeyReference, ShowsTheUriWithoutPinAndTheSetItsNameAsksFor) {
       {"alice.prv", "pkcs11:object=abcdefghijkl", "pkcs11:object=abcdefghijkl", "v1.1", false},
       {"key.ref", "pkcs11:id=%01?pin-source=/p\r\n", "pkcs11:id=%01?pin-source=/p",
        "the file name does not say", false},
-      {"bad.prv", "pkcs11:object=a b\n", "", "", false},   // a space: not one URI
-      {"bad.prv", "pkcs11:object=%zz", "", "", false},      // a broken escape
+      {"bad.prv", "pkcs11:object=a b\n", "", "", false},  // a space: not one URI
+      {"bad.prv", "pkcs11:object=%zz", "", "", false},    // a broken escape
       {"bad.prv", "pkcs11:object=a\nsecond line", "", "", false},
+      // Decoded, this value would print a fake success line and an escape sequence.
+      {"k_V21.prv", "pkcs11:type=x%0aStage%202:%20ok.%0a%1b%5b8m",
+       "pkcs11:type=x%0aStage%202:%20ok.%0a%1b%5b8m", "v2.1", false},
   };
   for (const Row& row : rows) {
     const std::vector<std::uint8_t> bytes(row.text.begin(), row.text.end());
@@ -251,7 +253,15 @@ TEST(KeyReference, ShowsTheUriWithoutPinAndTheSetItsNameAsksFor) {
     EXPECT_EQ(text_of(report, "key reference", "key set").rfind(row.setStart, 0), 0u) << row.name;
     EXPECT_EQ(report.note.find("PIN") != std::string::npos, row.pinWarning) << row.text;
     EXPECT_EQ(report.note.find("4321"), std::string::npos);
+    const std::string text = inspect::render_text(report);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;  // no line of its own
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
   }
+  // A PIN written into the path part is flagged as well.
+  const std::string inPath = "pkcs11:object=k;pin-value=4321";
+  const auto pinInPath =
+      inspect::inspect_bytes("k.prv", std::vector<std::uint8_t>(inPath.begin(), inPath.end()), {});
+  EXPECT_NE(pinInPath.note.find("holds the token's PIN"), std::string::npos) << pinInPath.note;
 }
 
 }  // namespace

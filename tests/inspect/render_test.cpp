@@ -54,8 +54,16 @@ TEST(TextReport, LayoutIsStable) {
             "    @0       length                    76\n"
             "    @0       state                     in clear\n"
             "  check context signature                 FAIL  does not verify\n");
-  report.file = "a\nb";  // a name cannot fake a line of its own
-  EXPECT_EQ(inspect::render_text(report).substr(0, 4), "a?b:");
+  // Text from outside cannot fake a line or send an escape sequence, in a name or in a value.
+  report.file = "a\nb\x1b[8m";
+  report.note =
+      "\xc2\x9b"
+      "2J";
+  std::get<std::string>(report.sections[0].fields[1].value) = "in clear\n  check x PASS";
+  const std::string text = inspect::render_text(report);
+  EXPECT_EQ(text.substr(0, 14), "a\\x0ab\\x1b[8m:");
+  EXPECT_NE(text.find("\n  \\xc2\\x9b2J\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("in clear\\x0a  check x PASS\n"), std::string::npos) << text;
 }
 
 class JsonOutput : public ::testing::Test {
@@ -69,7 +77,8 @@ class JsonOutput : public ::testing::Test {
 
 TEST_F(JsonOutput, EveryReportIsValidJsonAndNamesSurviveTheRoundTrip) {
   if (std::string(QIV_PYTHON).empty()) GTEST_SKIP() << "no Python interpreter";
-  const std::string odd = std::string("we\"ird\\name\n\x01") + "\xC3\xA9" + "\xFF.bin";
+  const std::string odd =
+      std::string("we\"ird\\name\n\x01") + "\xC3\xA9" + "\xFF" + "\xC2\x9B" + "\x7F.bin";
   fs::copy_file(files_ / "s21p.bin", files_ / odd);
   fs::create_directory(files_ / "folder");
 
@@ -92,13 +101,21 @@ TEST_F(JsonOutput, EveryReportIsValidJsonAndNamesSurviveTheRoundTrip) {
   std::ofstream(one, std::ios::binary)
       << inspect::render_json(inspect::inspect_file((files_ / odd).string(), device));
   EXPECT_EQ(python({"-m", "json.tool", one.string()}).status, 0);
+  // Every control character escaped, C1 (here CSI) and DEL too: none reaches a terminal as is.
+  const std::string json =
+      inspect::render_json(inspect::inspect_file((files_ / odd).string(), device));
+  EXPECT_NE(json.find("\\u0001"
+                      "\xC3\xA9"
+                      "\\ufffd\\u009b\\u007f.bin"),
+            std::string::npos)
+      << json;
   const Captured name = python(
       {"-c",
        "import json,sys; r=json.load(open(sys.argv[1])); "
        "print(ascii(r['file'].split('/')[-1]), r['kind'], [c['result'] for c in r['checks']])",
        one.string()});
   EXPECT_EQ(name.output,
-            "'we\"ird\\\\name\\n\\x01\\xe9\\ufffd.bin' secured-bl1-v21-build-info "
+            "'we\"ird\\\\name\\n\\x01\\xe9\\ufffd\\x9b\\x7f.bin' secured-bl1-v21-build-info "
             "['PASS', 'PASS', 'PASS', 'PASS']\n");
 }
 
