@@ -216,7 +216,8 @@ static_assert(MakerPublicKeyFileV11::kSignatureSize == sbl::ContextV11::kSignatu
 
 // ---------------------------------------------------------------------------------------------
 // Text from outside (file names, values decoded from a key reference) as it may be shown on a
-// terminal: every control character (C0, DEL, and the C1 range as UTF-8 encodes it) becomes
-// "\xNN", so nothing read from a file or an argument can end a line early, fake a result line
-// or send an escape sequence. Other bytes, UTF-8 included, are kept as they are.
+// terminal: every control character (C0, DEL, the C1 range as UTF-8 encodes it) and every byte
+// that is not part of a well-formed UTF-8 character becomes "\xNN", so nothing read from a file
+// or an argument can end a line early, fake a result line or send an escape sequence. Printable
+// ASCII and well-formed UTF-8 are kept as they are.
 [[nodiscard]] std::string printable(std::string_view text);
