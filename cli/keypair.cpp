@@ -472,7 +472,10 @@ std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile
     return kTokenFailed;
   }
   keyReference = token_key_reference();
-  if (SignalsHeld::signal_pending()) return undo_for_signal();  // before a reference exists
+  // A cleanup signal held since the token stored the key: the key goes, no reference is made.
+  if (SignalsHeld::signal_pending()) {
+    return undo_for_signal();
+  }
   OutputSet out;
   out.add(referenceFile,
           std::span(reinterpret_cast<const std::uint8_t*>(keyReference.data()),

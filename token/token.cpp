@@ -651,9 +651,8 @@ bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
   std::vector<CK_ATTRIBUTE> privateTemplate = {
       {CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
       {CKA_TOKEN, &yes, sizeof yes},      {CKA_PRIVATE, &yes, sizeof yes},
-      // A stored key is as sealed as a generated one: never readable, never exported.
-      {CKA_SENSITIVE, &yes, sizeof yes},
-      {CKA_EXTRACTABLE, &no, sizeof no},
+      {CKA_SENSITIVE, &yes, sizeof yes},  // sealed as a generated key is: never readable,
+      {CKA_EXTRACTABLE, &no, sizeof no},  // never exported
       {CKA_SIGN, &yes, sizeof yes},       {CKA_DECRYPT, &no, sizeof no},
       {CKA_UNWRAP, &no, sizeof no},       part(CKA_MODULUS, key.n),
       part(CKA_PUBLIC_EXPONENT, key.e),   part(CKA_PRIVATE_EXPONENT, key.d),

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/key_protection.h"
+#include "crypto/endian.h"
 #include "tests/cli/expected_texts.h"
 #include "tests/token/soft_token.h"
 
@@ -461,6 +463,22 @@ const Failure kFailures[] = {
        return {{"-v1.1", "cust", uri, "-STAGE2_KEYGEN"}, uri};
      },
      kGeneratingV11 + key_file_exists_text("cust.spk"), Then::kLabelFree},
+    {"crafted key file: qInv of length 0",
+     [](const SoftToken& t, const fs::path& f) -> Call {
+       const Captured made = run_tarnwick(f, {"-v2.1", "cust", "-STAGE2_KEYGEN"});
+       EXPECT_EQ(made.status, 0) << made.output;
+       // The blob's last length field (n, e, d, p, q, dP, dQ before it) says 0.
+       constexpr std::size_t kQInvLength = 7 * 4 + 256 + 4 + 256 + 4 * 128;
+       std::vector<std::uint8_t> file = read_bytes(f / "cust_V21.prv");
+       const auto size = static_cast<std::uint32_t>(file.size());
+       EXPECT_EQ(do_PrivateKey_Decrypt(kProtectionV21, file.data(), size), 0);
+       qiv::store_le32(file.data() + kQInvLength, 0);
+       EXPECT_EQ(do_PrivateKey_Encrypt(kProtectionV21, file.data(), size), 0);
+       write_bytes(f / "cust_V21.prv", file);
+       const std::string uri = t.uri("k1");
+       return {{"-v2.1", "cust_V21.prv", uri, "key.ref", "-TOKEN_IMPORT"}, uri};
+     },
+     "Key file cust_V21.prv holds no v2.1 private key.\n", Then::kLabelFree},
     {"reference too long",
      [](const SoftToken& t, const fs::path&) -> Call {
        const std::string uri = t.uri(std::string(2000, 'k'));
