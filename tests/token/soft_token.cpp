@@ -1,6 +1,8 @@
 #include "tests/token/soft_token.h"
 
 #include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -140,6 +142,24 @@ pid_t start_detached(const fs::path& folder, const std::vector<std::string>& arg
     ::setsid();
     const int null = ::open("/dev/null", O_RDWR);
     for (const int fd : {0, 1, 2}) ::dup2(null, fd);
+    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+pid_t start_on_terminal(const fs::path& folder, const std::vector<std::string>& args,
+                        int& master, int& slave) {
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    for (const int fd : {0, 1, 2}) ::dup2(slave, fd);
+    ::close(master);
     if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
     ::_exit(127);
   }

@@ -85,6 +85,12 @@ class SoftToken {
 [[nodiscard]] pid_t start_detached(const fs::path& folder, const std::vector<std::string>& args);
 [[nodiscard]] int wait_for(pid_t child);
 
+// The program started as above but on a new terminal of its own (a pseudo-terminal: its
+// controlling terminal, standard input and output); `slave` is that terminal, `master` its
+// other end. The caller closes both. -1 when no terminal could be had.
+[[nodiscard]] pid_t start_on_terminal(const fs::path& folder, const std::vector<std::string>& args,
+                                      int& master, int& slave);
+
 // Every file of the folder (not recursing) with its bytes: "nothing written" is equality.
 [[nodiscard]] std::map<std::string, std::vector<std::uint8_t>> snapshot(const fs::path& folder);
 

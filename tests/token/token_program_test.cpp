@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <termios.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -246,7 +247,7 @@ const std::string kNotUri = "Hardware token: the key reference is not a PKCS#11 
 // The program checks the token's signature against its own digest, not the module's input.
 const std::string kSignInputChanged = kStage2GenerationFailed;
 const std::string kCannotInstall =
-    kGeneratingV11 + "file open error\nfile open error\n" + kKeyPairFailed;
+    kGeneratingV21 + "file open error\nfile open error\n" + kKeyPairFailed;
 
 void fifo(const fs::path& path) {
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
@@ -453,7 +454,7 @@ const Failure kFailures[] = {
     {"key files cannot be installed",
      [](const SoftToken& t, const fs::path&) -> Call {
        const std::string uri = t.uri("k1");
-       return {{"-v1.1", "nofolder/cust", uri, "-STAGE2_KEYGEN"}, uri};
+       return {{"-v2.1", "nofolder/cust", uri, "-STAGE2_KEYGEN"}, uri};
      },
      kCannotInstall, Then::kLabelFree},
     {"a file of the set exists",
@@ -679,4 +680,31 @@ TEST(TokenConcurrency, TwoCommandsNeverBothMakeAKeyOfOneName) {
       EXPECT_NO_THROW(token.make_key(label, soft_token::kShapeV11)) << "round " << round;
     }
   }
+}
+
+// A PIN prompt interrupted by a cleanup signal leaves the terminal as it found it: the echo it
+// turned off is on again when the signal has ended the program.
+TEST(TokenPrompt, InterruptedPromptRestoresTheEcho) {
+  const SoftToken token;
+  const TempDir work;
+  int terminal = -1;
+  int master = -1;
+  // Signing holds no signals of its own while it opens the token: the prompt must.
+  token.make_key("k1", soft_token::kShapeV11);
+  const Call call = stage2_with(work.path(), "-v1.1", token.uri("k1", Pin::kNone));
+  const pid_t child = soft_token::start_on_terminal(work.path(), call.args, master, terminal);
+  ASSERT_GE(child, 0);
+  termios mode{};
+  bool quiet = false;
+  for (int waited = 0; !quiet && waited < 1000; ++waited) {
+    ::usleep(10000);
+    quiet = ::tcgetattr(terminal, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
+  }
+  EXPECT_TRUE(quiet) << "no prompt without echo";
+  ::kill(child, SIGINT);
+  EXPECT_EQ(soft_token::wait_for(child), 128 + SIGINT);
+  ASSERT_EQ(::tcgetattr(terminal, &mode), 0);
+  EXPECT_NE(mode.c_lflag & ECHO, 0u);
+  ::close(terminal);
+  ::close(master);
 }
