@@ -73,12 +73,12 @@ std::optional<std::string> find(const std::vector<std::pair<std::string, std::st
 namespace {
 
 // Appends the items of one part ("a=1<sep>b=2") to out, each after `lead` and then `separator`,
-// leaving out every pin-value.
+// leaving out every pin-value and every empty item (so that the result is its own result).
 void append_without_pin(std::string_view part, char lead, char separator, std::string& out) {
   while (!part.empty()) {
     const std::size_t end = std::min(part.find(separator), part.size());
     const std::string_view item = part.substr(0, end);
-    if (item.substr(0, item.find('=')) != "pin-value") {
+    if (!item.empty() && item.substr(0, item.find('=')) != "pin-value") {
       if (lead != '\0') out.push_back(lead);
       out.append(item);
       lead = separator;
