@@ -23,6 +23,7 @@
 #include "cli/key_file_names.h"
 #include "cli/key_protection.h"
 #include "cli/key_store.h"
+#include "cli/process_guard.h"
 #include "cli/token_keys.h"
 #include "cli/usage.h"
 #include "cli/working_buffers.h"
@@ -72,9 +73,19 @@ void say_key_exists(std::string_view file) {
   print_text("Key file " + printable(file) + " exists already: move or remove it first.\n");
 }
 
+// The end of a command whose cleanup signal came while the token held its new key: the key
+// goes, nothing is installed, and the signal ends the process when the hold ends.
+std::int32_t undo_for_signal() {
+  undo_token_key();
+  return kKeyFileRejected;
+}
+
 // Installs the set's files all together, or none; every file is created exclusively (the
 // private key's first), so of two commands racing in one folder exactly one installs its set.
 std::int32_t install(OutputSet& outputs) {
+  // A cleanup signal held since the token made its key ends the command now: the key goes
+  // again, and no file naming it is installed.
+  if (SignalsHeld::signal_pending()) return undo_for_signal();
   const OutputSet::Result result = outputs.install();
   // A key made in a token for files that could not be written would only block its label.
   if (result != OutputSet::Result::kInstalled) undo_token_key();
@@ -233,12 +244,16 @@ std::int32_t sb20_Generate_KeyPair_InToken(std::int32_t mode, const char* baseNa
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
-  keyReference = uri != nullptr ? key_reference_text(uri) : std::string();
+  // From before the token makes the key until its files are installed or it is destroyed
+  // again, a cleanup signal waits: it must not leave a key in the token that no file names.
+  std::optional<SignalsHeld> held;
+  if (uri != nullptr) held.emplace();
   qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb20_pair(*key, uri); rc != 0) {
     undo_token_key();
     return rc == kTokenFailed ? rc : fail(rc);
   }
+  keyReference = uri != nullptr ? token_key_reference() : std::string();
 
   // The blob is followed by zero bytes up to whole AES blocks: privateKey was cleared.
   const auto privateFile = std::span(privateKey).first<ProtectedPrivateKeyFile::kSizeV21>();
@@ -357,12 +372,16 @@ std::int32_t sb10_Generate_KeyPair_InToken(std::int32_t mode, const char* baseNa
     return kKeyFileRejected;
   }
   const PrivateKeyScope secrets;
-  keyReference = uri != nullptr ? key_reference_text(uri) : std::string();
+  // From before the token makes the key until its files are installed or it is destroyed
+  // again, a cleanup signal waits: it must not leave a key in the token that no file names.
+  std::optional<SignalsHeld> held;
+  if (uri != nullptr) held.emplace();
   qiv::Wiped<QIV_RSA_PRIVATE_KEY> key;
   if (const std::int32_t rc = make_sb10_pair(*key, uri); rc != 0) {
     undo_token_key();
     return rc == kTokenFailed ? rc : fail(rc);
   }
+  keyReference = uri != nullptr ? token_key_reference() : std::string();
   const std::int32_t rc = names ? write_sb10_customer_files(*names) : write_sb10_maker_files();
   if (rc != 0) undo_token_key();
   return rc;
@@ -395,11 +414,14 @@ bool crt_blob_from_plain(std::span<const std::uint8_t> plain, std::span<std::uin
 // Loads the key of a protected key file of the set into `key`; false (nothing printed) when the
 // file holds no such key. A reference is not a key: the key is in a token already.
 bool load_file_key(const char* keyFile, const sbl::KeySetLayout& set, QIV_RSA_PRIVATE_KEY& key) {
+  // Every blob that leaves for the token is checked full-size first, whichever loader read it:
+  // the copies made for the token take each component's last byte, so none may be empty.
   if (read_key_reference(keyFile)) return false;
   if (set.crtSigning) {
-    return load_sb20_private_key(keyFile) == 0 &&
-           sbl::load_private_key_blob(std::span(privateKey).first(privateKeyLen),
-                                      sbl::KeyForm::kCrt, key);
+    if (load_sb20_private_key(keyFile) != 0) return false;
+    const auto blob = std::span<const std::uint8_t>(privateKey).first(privateKeyLen);
+    return is_full_size_blob(sbl::KeyForm::kCrt, blob) &&
+           sbl::load_private_key_blob(blob, sbl::KeyForm::kCrt, key);
   }
   // A customer's record or the maker's blob file: the record is the one of 640 bytes.
   std::span<const std::uint8_t> plain;
@@ -413,8 +435,10 @@ bool load_file_key(const char* keyFile, const sbl::KeySetLayout& set, QIV_RSA_PR
     plain = std::span(privateKey).first(privateKeyLen);
   }
   qiv::SecretArray<std::uint8_t, sbl::PrivateKeyBlob::kCrtFullSize> crt;
-  return crt_blob_from_plain(plain, std::span(crt.data(), crt.size())) &&
-         sbl::load_private_key_blob(std::span(crt.data(), crt.size()), sbl::KeyForm::kCrt, key);
+  const std::span<const std::uint8_t> crtBlob(crt.data(), crt.size());
+  return is_full_size_blob(sbl::KeyForm::kPlain, plain) &&
+         crt_blob_from_plain(plain, std::span(crt.data(), crt.size())) &&
+         sbl::load_private_key_blob(crtBlob, sbl::KeyForm::kCrt, key);
 }
 
 }  // namespace
@@ -432,6 +456,7 @@ std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile
     return kKeyFileRejected;
   }
   drop_token_key();  // loading used the file's key, not a token's
+  const SignalsHeld held;  // as for a key pair: no stored key without its reference
   if (const std::int32_t rc = store_token_key(uri, set, *key); rc != 0) return rc;
   // The token now signs with what it stored: its modulus must be the file's, and a signature it
   // makes must verify (the signer checks each one).
@@ -446,7 +471,11 @@ std::int32_t Store_Key_InToken(const sbl::KeySetLayout& set, const char* keyFile
     print_text("Hardware token: the stored key does not sign as the key file does.\n");
     return kTokenFailed;
   }
-  keyReference = key_reference_text(uri);
+  keyReference = token_key_reference();
+  // A cleanup signal held since the token stored the key: the key goes, no reference is made.
+  if (SignalsHeld::signal_pending()) {
+    return undo_for_signal();
+  }
   OutputSet out;
   out.add(referenceFile,
           std::span(reinterpret_cast<const std::uint8_t*>(keyReference.data()),

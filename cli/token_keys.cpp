@@ -16,12 +16,16 @@
 #include "crypto/wipe.h"
 #include "rsa/rsa.h"
 #include "cli/working_buffers.h"
+#include "format/format.h"
 #include "token/token.h"
 
 namespace {
 
 constexpr std::string_view kScheme = "pkcs11:";
 constexpr std::uint32_t kMaxDigits = QIV_RSA_MAX_VERIFY_DIGITS;
+// A module's answers are kept in containers sized by what it reports; when one cannot be had
+// (an absurd count that passed its bound, or a machine out of memory) the command fails.
+constexpr std::string_view kNoRoomForAnswer = "out of memory for the token's answer";
 
 // The command's token key: one per process, as the working buffers are.
 struct TokenKey {
@@ -32,8 +36,9 @@ struct TokenKey {
 };
 TokenKey current;
 
+// Causes carry values decoded from a URI (labels, paths): shown with control characters escaped.
 std::int32_t failed(const std::string& cause) {
-  print_text("Hardware token: " + cause + ".\n");
+  print_text("Hardware token: " + printable(cause) + ".\n");
   drop_token_key();
   return kTokenFailed;
 }
@@ -47,8 +52,15 @@ std::int32_t sign_in_token(void* /*context*/, const std::uint8_t* digest, std::u
                            std::uint8_t* signature, std::uint32_t signatureLen) {
   if (!current.token || signatureLen != current.token->modulus().size()) return -1;
   const std::span<std::uint8_t> out(signature, signatureLen);
-  if (!current.token->sign_digest(std::span(digest, digestLen), out)) {
-    print_text("Hardware token: " + current.token->error() + ".\n");
+  bool signed_ = false;
+  try {
+    signed_ = current.token->sign_digest(std::span(digest, digestLen), out);
+  } catch (const std::exception&) {
+    print_text("Hardware token: " + std::string(kNoRoomForAnswer) + ".\n");
+    return -1;
+  }
+  if (!signed_) {
+    print_text("Hardware token: " + printable(current.token->error()) + ".\n");
     return -1;
   }
   std::reverse(out.begin(), out.end());
@@ -76,6 +88,9 @@ bool open_token(const std::string& uri) {
     failed("the key reference is not a PKCS#11 URI");
     return false;
   }
+  if (auto warning = token::pin_file_warning(*current.uri)) {
+    print_text("Warning: " + printable(*warning) + ".\n");
+  }
   std::string error;
   current.token = token::Token::open(*current.uri, error);
   if (!current.token) {
@@ -85,14 +100,25 @@ bool open_token(const std::string& uri) {
   return true;
 }
 
-// A number of `count` digits as a big-endian byte string of its significant bytes.
-std::vector<std::uint8_t> big_endian(const std::uint32_t* digits, std::uint32_t count) {
-  std::vector<std::uint8_t> out(std::size_t{count} * sbl::kDigitSize);
+// A number of `count` digits as a big-endian byte string of its significant bytes, in a buffer
+// that is wiped whole when it goes (these are the key's secret parts).
+std::span<const std::uint8_t> big_endian(const std::uint32_t* digits, std::uint32_t count,
+                                         qiv::SecretBuffer& out) {
+  if (count == 0 || !out.resize(std::size_t{count} * sbl::kDigitSize)) return {};
   qiv::store_digits(out.data(), digits, count);
-  std::reverse(out.begin(), out.end());
-  const auto first = std::find_if(out.begin(), out.end(), [](std::uint8_t b) { return b != 0; });
-  out.erase(out.begin(), first == out.end() ? out.end() - 1 : first);
-  return out;
+  std::reverse(out.data(), out.data() + out.size());
+  const std::span<const std::uint8_t> bytes(out.data(), out.size());
+  const auto first = std::find_if(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b != 0; });
+  return bytes.subspan(std::min<std::size_t>(static_cast<std::size_t>(first - bytes.begin()),
+                                             bytes.size() - 1));
+}
+
+// Refuses, before anything is made, a key whose reference would not be read back as one.
+bool reference_fits() {
+  if (current.token->new_key_reference().size() + 1 <= kMaxKeyReferenceSize) return true;
+  failed("the key reference would be longer than " + std::to_string(kMaxKeyReferenceSize) +
+         " bytes");
+  return false;
 }
 
 }  // namespace
@@ -120,38 +146,48 @@ std::optional<std::string> read_key_reference(const char* path) {
   return text;
 }
 
-std::int32_t use_token_key(const std::string& uri, const sbl::KeySetLayout& set) {
+std::int32_t use_token_key(const std::string& uri, const sbl::KeySetLayout& set) try {
   if (!open_token(uri)) return kTokenFailed;
   if (!current.token->use_key(shape_of(set))) return failed(current.token->error());
   return take_key();
+} catch (const std::exception&) {
+  return failed(std::string(kNoRoomForAnswer));
 }
 
-std::int32_t generate_token_key(const std::string& uri, const sbl::KeySetLayout& set) {
+std::int32_t generate_token_key(const std::string& uri, const sbl::KeySetLayout& set) try {
   if (!open_token(uri)) return kTokenFailed;
+  if (!reference_fits()) return kTokenFailed;
   if (!current.token->generate_key(shape_of(set))) {
     current.token->destroy_created();
     return failed(current.token->error());
   }
   return take_key();
+} catch (const std::exception&) {
+  undo_token_key();
+  return failed(std::string(kNoRoomForAnswer));
 }
 
 std::int32_t store_token_key(const std::string& uri, const sbl::KeySetLayout& set,
-                             const QIV_RSA_PRIVATE_KEY& key) {
+                             const QIV_RSA_PRIVATE_KEY& key) try {
   if (!open_token(uri)) return kTokenFailed;
-  std::array<std::vector<std::uint8_t>, 8> parts = {
-      big_endian(key.n, key.n_count),   big_endian(key.e, key.e_count),
-      big_endian(key.d, key.d_count),   big_endian(key.p, key.p_count),
-      big_endian(key.q, key.q_count),   big_endian(key.dP, key.dP_count),
-      big_endian(key.dQ, key.dQ_count), big_endian(key.qInv, key.qInv_count)};
-  const token::RsaKeyParts view{parts[0], parts[1], parts[2], parts[3],
-                                parts[4], parts[5], parts[6], parts[7]};
-  const bool stored = current.token->store_key(shape_of(set), view);
-  for (auto& part : parts) qiv::wipe(part.data(), part.size());
-  if (!stored) {
+  if (!reference_fits()) return kTokenFailed;
+  std::array<qiv::SecretBuffer, 8> parts;
+  const token::RsaKeyParts view{
+      big_endian(key.n, key.n_count, parts[0]),   big_endian(key.e, key.e_count, parts[1]),
+      big_endian(key.d, key.d_count, parts[2]),   big_endian(key.p, key.p_count, parts[3]),
+      big_endian(key.q, key.q_count, parts[4]),   big_endian(key.dP, key.dP_count, parts[5]),
+      big_endian(key.dQ, key.dQ_count, parts[6]), big_endian(key.qInv, key.qInv_count, parts[7])};
+  for (const auto part : {view.n, view.e, view.d, view.p, view.q, view.dP, view.dQ, view.qInv}) {
+    if (part.empty()) return failed(std::string(kNoRoomForAnswer));
+  }
+  if (!current.token->store_key(shape_of(set), view)) {
     current.token->destroy_created();
     return failed(current.token->error());
   }
   return take_key();
+} catch (const std::exception&) {
+  undo_token_key();
+  return failed(std::string(kNoRoomForAnswer));
 }
 
 void undo_token_key() {
@@ -177,8 +213,8 @@ std::uint32_t token_exponent() {
   return current.signer.exponent;
 }
 
-std::string key_reference_text(const std::string& uri) {
-  return token::without_pin_value(uri) + "\n";
+std::string token_key_reference() {
+  return current.token ? current.token->new_key_reference() + "\n" : std::string();
 }
 
 std::int32_t sign_with_command_key(std::int32_t form, const std::uint8_t* message,

@@ -58,5 +58,7 @@ void undo_token_key();
 [[nodiscard]] std::span<const std::uint32_t> token_modulus_digits();
 [[nodiscard]] std::uint32_t token_exponent();
 
-// The reference written to a file: the URI without its pin-value, then a line feed.
-[[nodiscard]] std::string key_reference_text(const std::string& uri);
+// The reference written for the key generate_token_key or store_token_key made: the URI without
+// its pin-value, naming the token's serial= and the key's id=, then a line feed. Its length was
+// checked against kMaxKeyReferenceSize before the key was made.
+[[nodiscard]] std::string token_key_reference();

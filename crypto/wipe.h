@@ -39,7 +39,7 @@ class Wiped {
   Wiped() = default;
   Wiped(const Wiped&) = delete;
   Wiped& operator=(const Wiped&) = delete;
-  ~Wiped() { wipe(&value_, sizeof value_ / 2); }
+  ~Wiped() { wipe(&value_, sizeof value_); }
 
   T& operator*() { return value_; }
   const T& operator*() const { return value_; }

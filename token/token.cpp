@@ -1,69 +1,38 @@
-// A PKCS#11 session: module loading, token and key lookup, login, signing, key generation and
-// key storage.
+// A PKCS#11 session: token and key lookup, login, signing, key generation and key storage.
 #include "token/token.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <termios.h>
 #include <unistd.h>
 #include <p11-kit/pkcs11.h>
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "crypto/descriptor.h"
 #include "crypto/wipe.h"
+#include "token/module.h"
+#include "token/pin.h"
 
 namespace token {
 
+using detail::describe;
+using detail::field;
+using detail::load_module;
+
 namespace {
 
-constexpr std::size_t kMaxPin = 256;
-using Pin = qiv::SecretArray<char, kMaxPin>;
-
-// Where a module named by module-name is looked for, and the module used when the URI names none.
-#ifndef QIV_LIBRARY_ARCHITECTURE
-#define QIV_LIBRARY_ARCHITECTURE ""
-#endif
-constexpr std::array<std::string_view, 3> kModuleFolders = {
-    "/usr/lib/" QIV_LIBRARY_ARCHITECTURE "/pkcs11/", "/usr/lib64/pkcs11/", "/usr/lib/pkcs11/"};
-// p11-kit's registry: "<name>.module" files whose "module:" line gives the library, a path or a
-// file name in the first module folder.
-constexpr std::array<std::string_view, 2> kRegistryFolders = {"/etc/pkcs11/modules/",
-                                                              "/usr/share/p11-kit/modules/"};
-constexpr std::size_t kMaxRegistryFile = 16384;
-constexpr const char* kProxyModule = "p11-kit-proxy.so";
-
-// Token and library fields are fixed-size, blank-padded, not terminated.
-std::string field(const unsigned char* bytes, std::size_t size) {
-  std::string text(reinterpret_cast<const char*>(bytes), size);
-  text.erase(text.find_last_not_of(' ') + 1);
-  return text;
-}
-
-std::string describe(CK_RV rv) {
-  switch (rv) {
-    case CKR_PIN_INCORRECT:
-      return "the token refused the PIN";
-    case CKR_PIN_LOCKED:
-      return "the token's PIN is locked";
-    case CKR_PIN_EXPIRED:
-      return "the token's PIN has expired";
-    case CKR_MECHANISM_INVALID:
-    case CKR_MECHANISM_PARAM_INVALID:
-      return "the token does not offer RSASSA-PSS signing with SHA-1";
-    case CKR_DEVICE_REMOVED:
-    case CKR_TOKEN_NOT_PRESENT:
-      return "the token was removed";
-    default: {
-      std::array<char, 32> code{};
-      std::snprintf(code.data(), code.size(), "0x%08lx", static_cast<unsigned long>(rv));
-      return std::string("the token failed with PKCS#11 code ") + code.data();
-    }
-  }
-}
+// What a module may report before the answer is taken for a fault: no machine has more token
+// slots, no token more signing mechanisms, and a key set's search never needs more objects.
+constexpr CK_ULONG kMaxSlots = 1024;
+constexpr CK_ULONG kMaxMechanisms = 4096;
+constexpr std::size_t kMaxFound = 16;
+constexpr CK_ULONG kMaxAttribute = 4096;
+// Bytes of a key's CKA_ID when the URI names none.
+constexpr std::size_t kIdSize = 16;
 
 std::vector<std::uint8_t> exponent_bytes(std::uint32_t e) {
   std::vector<std::uint8_t> out;
@@ -87,143 +56,6 @@ std::optional<std::uint32_t> small_number(std::span<const std::uint8_t> bytes) {
 std::span<const std::uint8_t> without_leading_zeros(std::span<const std::uint8_t> bytes) {
   while (!bytes.empty() && bytes.front() == 0) bytes = bytes.subspan(1);
   return bytes;
-}
-
-// The library a registered module's file names; empty when there is none.
-std::string registered_module(const std::string& name) {
-  for (const std::string_view folder : kRegistryFolders) {
-    const qiv::Descriptor fd(::open((std::string(folder) + name + ".module").c_str(),
-                                    O_RDONLY | O_CLOEXEC));
-    if (fd.get() < 0) continue;
-    std::string text(kMaxRegistryFile, '\0');
-    const ssize_t got = ::read(fd.get(), text.data(), text.size());
-    text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
-    std::size_t at = 0;
-    while (at < text.size()) {
-      const std::size_t end = std::min(text.find('\n', at), text.size());
-      std::string line = text.substr(at, end - at);
-      at = end + 1;
-      if (line.rfind("module:", 0) != 0) continue;
-      line.erase(0, line.find_first_not_of(" \t", 7));
-      line.erase(line.find_last_not_of(" \t\r") + 1);
-      if (line.empty()) continue;
-      return line.front() == '/' ? line : std::string(kModuleFolders.front()) + line;
-    }
-  }
-  return {};
-}
-
-// Reads the PIN from the terminal without echo; false when there is no terminal.
-bool prompt_pin(const std::string& tokenLabel, Pin& pin) {
-  const qiv::Descriptor tty(::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC));
-  if (tty.get() < 0) return false;
-  termios saved{};
-  if (::tcgetattr(tty.get(), &saved) != 0) return false;
-  termios quiet = saved;
-  quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-  const std::string prompt = "PIN for token " + tokenLabel + ": ";
-  if (::write(tty.get(), prompt.data(), prompt.size()) < 0) return false;
-  ::tcsetattr(tty.get(), TCSAFLUSH, &quiet);
-  std::size_t length = 0;
-  char c = 0;
-  while (length + 1 < pin.size() && ::read(tty.get(), &c, 1) == 1 && c != '\n') pin[length++] = c;
-  ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
-  static_cast<void>(::write(tty.get(), "\n", 1));
-  return true;
-}
-
-// pin-source names a file (a path, or a file: URI) whose first line is the PIN.
-bool read_pin_file(std::string source, Pin& pin, std::string& error) {
-  if (source.rfind("file://", 0) == 0) {
-    source.erase(0, 7);
-  } else if (source.rfind("file:", 0) == 0) {
-    source.erase(0, 5);
-  }
-  const qiv::Descriptor fd(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
-    error = "the PIN file " + source + " cannot be read: " + std::strerror(errno);
-    return false;
-  }
-  std::size_t length = 0;
-  for (;;) {
-    const ssize_t got = ::read(fd.get(), pin.data() + length, pin.size() - 1 - length);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    length += static_cast<std::size_t>(got);
-    if (length + 1 >= pin.size()) break;
-  }
-  const char* end = std::find_if(pin.data(), pin.data() + length,
-                                 [](char c) { return c == '\n' || c == '\r'; });
-  qiv::wipe(const_cast<char*>(end), static_cast<std::size_t>(pin.data() + pin.size() - end));
-  return true;
-}
-
-}  // namespace
-
-// The loaded module: its handle and function table, initialised, with one session open.
-struct Token::Module {
-  void* handle = nullptr;
-  CK_FUNCTION_LIST* f = nullptr;
-  bool initialised = false;
-  CK_SLOT_ID slot = 0;
-  CK_SESSION_HANDLE session = CK_INVALID_HANDLE;
-  bool loggedIn = false;
-
-  ~Module() {
-    if (loggedIn) f->C_Logout(session);
-    if (session != CK_INVALID_HANDLE) f->C_CloseSession(session);
-    if (initialised) f->C_Finalize(nullptr);
-    if (handle != nullptr) ::dlclose(handle);
-  }
-};
-
-namespace {
-
-std::unique_ptr<Token::Module> load_module(const Uri& uri, std::string& error) {
-  std::string path;
-  if (auto modulePath = uri.query("module-path")) {
-    path = *modulePath;
-  } else if (auto name = uri.query("module-name")) {
-    if (name->find('/') != std::string::npos) {
-      error = "the module-name " + *name + " is not a name";
-      return nullptr;
-    }
-    path = registered_module(*name);
-    for (const std::string_view folder : kModuleFolders) {
-      if (!path.empty()) break;
-      const std::string candidate = std::string(folder) + *name + ".so";
-      if (::access(candidate.c_str(), R_OK) == 0) path = candidate;
-    }
-    if (path.empty()) {
-      error = "no PKCS#11 module named " + *name + " is installed";
-      return nullptr;
-    }
-  } else {
-    path = kProxyModule;
-  }
-  auto module = std::make_unique<Token::Module>();
-  module->handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (module->handle == nullptr) {
-    error = path == kProxyModule
-                ? std::string("no PKCS#11 module: give module-path in the key reference, or "
-                              "install p11-kit's proxy module")
-                : "the PKCS#11 module " + path + " cannot be loaded: " + ::dlerror();
-    return nullptr;
-  }
-  CK_C_GetFunctionList getList = nullptr;
-  void* symbol = ::dlsym(module->handle, "C_GetFunctionList");
-  std::memcpy(&getList, &symbol, sizeof getList);
-  if (getList == nullptr || getList(&module->f) != CKR_OK || module->f == nullptr) {
-    error = "the library " + path + " is not a PKCS#11 module";
-    return nullptr;
-  }
-  const CK_RV rv = module->f->C_Initialize(nullptr);
-  if (rv != CKR_OK && rv != CKR_CRYPTOKI_ALREADY_INITIALIZED) {
-    error = "the PKCS#11 module " + path + " does not start: " + describe(rv);
-    return nullptr;
-  }
-  module->initialised = rv == CKR_OK;
-  return module;
 }
 
 bool token_matches(const Uri& uri, CK_SLOT_ID slot, const CK_SLOT_INFO& slotInfo,
@@ -258,12 +90,19 @@ std::optional<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> find_token(const Uri& uri,
                                                                CK_FUNCTION_LIST* f,
                                                                std::string& error) {
   CK_ULONG count = 0;
-  std::vector<CK_SLOT_ID> slots;
-  if (f->C_GetSlotList(CK_TRUE, nullptr, &count) == CKR_OK) {
-    slots.resize(count);
-    if (f->C_GetSlotList(CK_TRUE, slots.data(), &count) != CKR_OK) count = 0;
-    slots.resize(count);
+  CK_RV rv = f->C_GetSlotList(CK_TRUE, nullptr, &count);
+  if (rv == CKR_OK && count > kMaxSlots) {
+    error = "the PKCS#11 module reports " + std::to_string(count) + " slots";
+    return std::nullopt;
   }
+  std::vector<CK_SLOT_ID> slots(rv == CKR_OK ? count : 0);
+  if (rv == CKR_OK) rv = f->C_GetSlotList(CK_TRUE, slots.data(), &count);
+  if (rv != CKR_OK || count > slots.size()) {
+    error = rv != CKR_OK ? "the token's slots cannot be listed: " + describe(rv)
+                         : "the PKCS#11 module reports " + std::to_string(count) + " slots";
+    return std::nullopt;
+  }
+  slots.resize(count);
   std::optional<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> found;
   for (const CK_SLOT_ID slot : slots) {
     CK_SLOT_INFO slotInfo{};
@@ -284,8 +123,8 @@ std::optional<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> find_token(const Uri& uri,
 
 }  // namespace
 
-Token::Token(std::unique_ptr<Module> module, const Uri& uri)
-    : module_(std::move(module)), uri_(uri) {}
+Token::Token(std::unique_ptr<Module> module, const Uri& uri, std::string serial)
+    : module_(std::move(module)), uri_(uri), serial_(std::move(serial)) {}
 
 Token::~Token() = default;
 
@@ -312,16 +151,8 @@ std::unique_ptr<Token> Token::open(const Uri& uri, std::string& error) {
   }
   const CK_TOKEN_INFO& info = slot->second;
   if ((info.flags & CKF_LOGIN_REQUIRED) != 0) {
-    Pin pin;
-    if (auto value = uri.query("pin-value")) {
-      std::copy_n(value->data(), std::min(value->size(), pin.size() - 1), pin.data());
-      qiv::wipe(value->data(), value->size());
-    } else if (auto source = uri.query("pin-source")) {
-      if (!read_pin_file(*source, pin, error)) return nullptr;
-    } else if (!prompt_pin(field(info.label, sizeof info.label), pin)) {
-      error = "no PIN: give pin-source or pin-value in the key reference, or run on a terminal";
-      return nullptr;
-    }
+    detail::Pin pin;
+    if (!detail::pin_for(uri, field(info.label, sizeof info.label), pin, error)) return nullptr;
     const CK_RV rv = f->C_Login(module->session, CKU_USER,
                                 reinterpret_cast<CK_UTF8CHAR*>(pin.data()),
                                 static_cast<CK_ULONG>(std::strlen(pin.data())));
@@ -331,7 +162,8 @@ std::unique_ptr<Token> Token::open(const Uri& uri, std::string& error) {
     }
     module->loggedIn = rv == CKR_OK;
   }
-  return std::unique_ptr<Token>(new Token(std::move(module), uri));
+  return std::unique_ptr<Token>(
+      new Token(std::move(module), uri, field(info.serialNumber, sizeof info.serialNumber)));
 }
 
 namespace {
@@ -353,19 +185,33 @@ void add_naming(std::vector<CK_ATTRIBUTE>& templ, Naming& naming) {
   }
 }
 
-std::vector<CK_OBJECT_HANDLE> find_objects(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session,
-                                           std::vector<CK_ATTRIBUTE>& templ) {
+std::nullopt_t search_failed(CK_RV rv, std::string& error) {
+  error = "the token cannot search its objects: " + describe(rv);
+  return std::nullopt;
+}
+
+// The objects matching templ, at most kMaxFound of them (enough to tell one from several).
+// A search the token fails is a failure, never "none": reading it as none would let a second
+// key take a name that is in use.
+std::optional<std::vector<CK_OBJECT_HANDLE>> find_objects(CK_FUNCTION_LIST* f,
+                                                          CK_SESSION_HANDLE session,
+                                                          std::vector<CK_ATTRIBUTE>& templ,
+                                                          std::string& error) {
+  const CK_RV started =
+      f->C_FindObjectsInit(session, templ.data(), static_cast<CK_ULONG>(templ.size()));
+  if (started != CKR_OK) return search_failed(started, error);
+  CK_RV rv = CKR_OK;
   std::vector<CK_OBJECT_HANDLE> found;
-  if (f->C_FindObjectsInit(session, templ.data(), static_cast<CK_ULONG>(templ.size())) != CKR_OK) {
-    return found;
-  }
   std::array<CK_OBJECT_HANDLE, 4> batch{};
   CK_ULONG count = 0;
-  while (f->C_FindObjects(session, batch.data(), batch.size(), &count) == CKR_OK && count != 0 &&
-         found.size() < 16) {
-    found.insert(found.end(), batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(count));
+  while (found.size() < kMaxFound) {
+    rv = f->C_FindObjects(session, batch.data(), batch.size(), &count);
+    if (rv != CKR_OK || count == 0) break;
+    found.insert(found.end(), batch.begin(),
+                 batch.begin() + static_cast<std::ptrdiff_t>(std::min<CK_ULONG>(count, batch.size())));
   }
   f->C_FindObjectsFinal(session);
+  if (rv != CKR_OK) return search_failed(rv, error);
   return found;
 }
 
@@ -373,12 +219,15 @@ std::optional<std::vector<std::uint8_t>> attribute(CK_FUNCTION_LIST* f, CK_SESSI
                                                   CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
   CK_ATTRIBUTE query{type, nullptr, 0};
   if (f->C_GetAttributeValue(session, object, &query, 1) != CKR_OK ||
-      query.ulValueLen == CK_UNAVAILABLE_INFORMATION || query.ulValueLen > 4096) {
+      query.ulValueLen == CK_UNAVAILABLE_INFORMATION || query.ulValueLen > kMaxAttribute) {
     return std::nullopt;
   }
   std::vector<std::uint8_t> value(query.ulValueLen);
   query.pValue = value.data();
-  if (f->C_GetAttributeValue(session, object, &query, 1) != CKR_OK) return std::nullopt;
+  if (f->C_GetAttributeValue(session, object, &query, 1) != CKR_OK ||
+      query.ulValueLen > value.size()) {
+    return std::nullopt;
+  }
   value.resize(query.ulValueLen);
   return value;
 }
@@ -388,7 +237,53 @@ std::string key_name(const Naming& naming) {
   return "with that id";
 }
 
+// RFC 3986's unreserved characters stay; every other byte becomes %XX.
+std::string percent_encode(std::string_view value, bool everyByte) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (!everyByte && (std::isalnum(byte) != 0 || c == '-' || c == '.' || c == '_' || c == '~')) {
+      out.push_back(c);
+    } else {
+      out.push_back('%');
+      out.push_back(kHex[byte >> 4]);
+      out.push_back(kHex[byte & 0x0F]);
+    }
+  }
+  return out;
+}
+
+// kIdSize bytes from the kernel's generator, none of them zero (a reference refuses %00, which
+// would cut a value where C strings end); empty when the generator gives too few.
+std::string random_id() {
+  std::string id;
+  const qiv::Descriptor fd(::open("/dev/urandom", O_RDONLY | O_CLOEXEC));
+  std::array<char, 4 * kIdSize> drawn{};
+  for (int round = 0; fd.get() >= 0 && id.size() < kIdSize && round < 8; ++round) {
+    const ssize_t n = ::read(fd.get(), drawn.data(), drawn.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (const char c : std::span(drawn).first(static_cast<std::size_t>(n))) {
+      if (c != 0 && id.size() < kIdSize) id.push_back(c);
+    }
+  }
+  return id.size() == kIdSize ? id : std::string();
+}
+
 }  // namespace
+
+std::string Token::new_key_reference() {
+  if (newId_.empty()) newId_ = uri_.path("id").value_or(random_id());
+  std::string added;
+  if (!uri_.path("serial")) added += ";serial=" + percent_encode(serial_, false);
+  if (!uri_.path("id")) added += ";id=" + percent_encode(newId_, true);
+  const std::string& shown = uri_.shown();
+  const std::size_t query = std::min(shown.find('?'), shown.size());
+  // "pkcs11:" with an empty path takes the first attribute without its separator.
+  const bool emptyPath = query == std::string_view("pkcs11:").size();
+  return shown.substr(0, query) + (emptyPath ? added.substr(1) : added) + shown.substr(query);
+}
 
 bool Token::use_key(const KeyShape& shape) {
   CK_FUNCTION_LIST* f = module_->f;
@@ -402,14 +297,15 @@ bool Token::use_key(const KeyShape& shape) {
   std::vector<CK_ATTRIBUTE> templ = {{CKA_CLASS, &keyClass, sizeof keyClass},
                                      {CKA_KEY_TYPE, &keyType, sizeof keyType}};
   add_naming(templ, naming);
-  const auto keys = find_objects(f, module_->session, templ);
-  if (keys.size() != 1) {
-    error_ = keys.empty() ? "no RSA private key in the token matches " + uri_.shown()
-                          : "more than one private key matches " + uri_.shown() +
-                                "; name it with object= or id=";
+  const auto keys = find_objects(f, module_->session, templ, error_);
+  if (!keys) return false;
+  if (keys->size() != 1) {
+    error_ = keys->empty() ? "no RSA private key in the token matches " + uri_.shown()
+                           : "more than one private key matches " + uri_.shown() +
+                                 "; name it with object= or id=";
     return false;
   }
-  key_ = keys.front();
+  key_ = keys->front();
 
   auto modulus = attribute(f, module_->session, key_, CKA_MODULUS);
   auto exponent = attribute(f, module_->session, key_, CKA_PUBLIC_EXPONENT);
@@ -417,8 +313,11 @@ bool Token::use_key(const KeyShape& shape) {
     // Some tokens keep the exponent on the public half only.
     CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
     templ[0].pValue = &publicClass;
-    const auto halves = find_objects(f, module_->session, templ);
-    if (halves.size() == 1) exponent = attribute(f, module_->session, halves.front(), CKA_PUBLIC_EXPONENT);
+    const auto halves = find_objects(f, module_->session, templ, error_);
+    if (!halves) return false;
+    if (halves->size() == 1) {
+      exponent = attribute(f, module_->session, halves->front(), CKA_PUBLIC_EXPONENT);
+    }
   }
   const auto n = modulus ? without_leading_zeros(*modulus) : std::span<const std::uint8_t>();
   const auto e = exponent ? small_number(without_leading_zeros(*exponent)) : std::nullopt;
@@ -435,9 +334,12 @@ bool Token::use_key(const KeyShape& shape) {
   // of the list and then refuse them when signing.
   CK_ULONG count = 0;
   std::vector<CK_MECHANISM_TYPE> offered;
-  if (f->C_GetMechanismList(module_->slot, nullptr, &count) == CKR_OK && count <= 4096) {
+  if (f->C_GetMechanismList(module_->slot, nullptr, &count) == CKR_OK && count <= kMaxMechanisms) {
     offered.resize(count);
-    if (f->C_GetMechanismList(module_->slot, offered.data(), &count) != CKR_OK) count = 0;
+    if (f->C_GetMechanismList(module_->slot, offered.data(), &count) != CKR_OK ||
+        count > offered.size()) {
+      count = 0;
+    }
     offered.resize(count);
   }
   CK_MECHANISM_INFO mechanism{};
@@ -455,11 +357,14 @@ bool Token::sign_digest(std::span<const std::uint8_t> digest, std::span<std::uin
   CK_RSA_PKCS_PSS_PARAMS params{CKM_SHA_1, CKG_MGF1_SHA1, 20};
   CK_MECHANISM mechanism{CKM_RSA_PKCS_PSS, &params, sizeof params};
   CK_RV rv = f->C_SignInit(module_->session, &mechanism, key_);
+  // The module gets a copy: whatever it does to its input, the caller checks the signature
+  // against its own digest, never against bytes the module could have changed.
+  std::vector<std::uint8_t> input(digest.begin(), digest.end());
   std::vector<std::uint8_t> signature(modulus_.size());
   auto length = static_cast<CK_ULONG>(signature.size());
   if (rv == CKR_OK) {
-    rv = f->C_Sign(module_->session, const_cast<std::uint8_t*>(digest.data()),
-                   static_cast<CK_ULONG>(digest.size()), signature.data(), &length);
+    rv = f->C_Sign(module_->session, input.data(), static_cast<CK_ULONG>(input.size()),
+                   signature.data(), &length);
   }
   if (rv != CKR_OK || length > signature.size() || out.size() != signature.size()) {
     error_ = rv != CKR_OK ? describe(rv) : "the token's signature has the wrong length";
@@ -473,7 +378,8 @@ bool Token::sign_digest(std::span<const std::uint8_t> digest, std::span<std::uin
 
 namespace {
 
-// Refuses a key-making request whose label or id is missing or taken.
+// Refuses a key-making request whose label or id is missing or taken. Searched by label and by
+// id separately, over every object class: a public key alone blocks its name as well.
 bool name_is_free(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, Naming& naming,
                   std::string& error) {
   if (!naming.label && !naming.id) {
@@ -485,7 +391,9 @@ bool name_is_free(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, Naming& naming
     if (!one.label && !one.id) continue;
     std::vector<CK_ATTRIBUTE> templ;
     add_naming(templ, one);
-    if (!find_objects(f, session, templ).empty()) {
+    const auto found = find_objects(f, session, templ, error);
+    if (!found) return false;
+    if (!found->empty()) {
       error = "the token holds an object " + key_name(one) + " already";
       return false;
     }
@@ -495,9 +403,52 @@ bool name_is_free(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, Naming& naming
 
 }  // namespace
 
+// Two commands making a key of one name at once both pass name_is_free before either creates.
+// Each then looks again: whoever sees an object it did not make destroys its own and gives up,
+// so of two racers at most one keeps a key, and the token never holds two keys of one name.
+bool Token::only_created_carry_name() {
+  Naming naming{uri_.path("object"), newId_};
+  for (const bool label : {true, false}) {
+    Naming one{label ? naming.label : std::nullopt, label ? std::nullopt : naming.id};
+    if (!one.label && !one.id) continue;
+    std::vector<CK_ATTRIBUTE> templ;
+    add_naming(templ, one);
+    const auto found = find_objects(module_->f, module_->session, templ, error_);
+    if (!found) return false;
+    for (const CK_OBJECT_HANDLE object : *found) {
+      if (std::find(created_.begin(), created_.end(), object) == created_.end()) {
+        error_ = "another key " + key_name(one) + " was made in the token at the same time";
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+bool Token::use_created_key(const KeyShape& shape) {
+  if (!only_created_carry_name()) return false;
+  // From here on the URI names the key just made by its id, as its reference will.
+  auto made = Uri::parse(new_key_reference());
+  if (!made) {
+    error_ = "the key's reference is not a PKCS#11 URI";
+    return false;
+  }
+  uri_ = *made;
+  return use_key(shape);
+}
+
 bool Token::generate_key(const KeyShape& shape) {
   CK_FUNCTION_LIST* f = module_->f;
-  Naming naming = naming_of(uri_);
+  if (!uri_.path("object") && !uri_.path("id")) {
+    error_ = "the key reference names no key: give it object= or id=";
+    return false;
+  }
+  static_cast<void>(new_key_reference());  // draws the id
+  if (newId_.empty()) {
+    error_ = "no random id for the key: the kernel random device gives no bytes";
+    return false;
+  }
+  Naming naming{uri_.path("object"), newId_};
   if (!name_is_free(f, module_->session, naming, error_)) return false;
   CK_BBOOL yes = CK_TRUE;
   CK_BBOOL no = CK_FALSE;
@@ -528,12 +479,21 @@ bool Token::generate_key(const KeyShape& shape) {
     return false;
   }
   created_ = {publicKey, privateKey};
-  return use_key(shape);
+  return use_created_key(shape);
 }
 
 bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
   CK_FUNCTION_LIST* f = module_->f;
-  Naming naming = naming_of(uri_);
+  if (!uri_.path("object") && !uri_.path("id")) {
+    error_ = "the key reference names no key: give it object= or id=";
+    return false;
+  }
+  static_cast<void>(new_key_reference());  // draws the id
+  if (newId_.empty()) {
+    error_ = "no random id for the key: the kernel random device gives no bytes";
+    return false;
+  }
+  Naming naming{uri_.path("object"), newId_};
   if (!name_is_free(f, module_->session, naming, error_)) return false;
   CK_BBOOL yes = CK_TRUE;
   CK_BBOOL no = CK_FALSE;
@@ -547,7 +507,8 @@ bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
   std::vector<CK_ATTRIBUTE> privateTemplate = {
       {CKA_CLASS, &privateClass, sizeof privateClass}, {CKA_KEY_TYPE, &rsa, sizeof rsa},
       {CKA_TOKEN, &yes, sizeof yes},      {CKA_PRIVATE, &yes, sizeof yes},
-      {CKA_SENSITIVE, &yes, sizeof yes},  {CKA_EXTRACTABLE, &no, sizeof no},
+      {CKA_SENSITIVE, &yes, sizeof yes},  // sealed as a generated key is: never readable,
+      {CKA_EXTRACTABLE, &no, sizeof no},  // never exported
       {CKA_SIGN, &yes, sizeof yes},       {CKA_DECRYPT, &no, sizeof no},
       {CKA_UNWRAP, &no, sizeof no},       part(CKA_MODULUS, key.n),
       part(CKA_PUBLIC_EXPONENT, key.e),   part(CKA_PRIVATE_EXPONENT, key.d),
@@ -576,7 +537,7 @@ bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
     destroy_created();
     return false;
   }
-  return use_key(shape);
+  return use_created_key(shape);
 }
 
 void Token::destroy_created() {

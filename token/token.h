@@ -25,8 +25,8 @@ class Uri {
   [[nodiscard]] static std::optional<Uri> parse(std::string_view text);
   Uri() = default;
   Uri(const Uri&) = default;
-  Uri& operator=(const Uri&) = default;
-  ~Uri();  // wipes the query values: a pin-value is a secret
+  Uri& operator=(const Uri& other);  // wipes the values it replaces
+  ~Uri();  // wipes the values: a pin-value is a secret
 
   [[nodiscard]] std::optional<std::string> path(std::string_view name) const;
   [[nodiscard]] std::optional<std::string> query(std::string_view name) const;
@@ -36,12 +36,19 @@ class Uri {
   [[nodiscard]] std::optional<std::string> unknown_attribute() const;
 
  private:
+  void wipe_values();
+
   std::vector<std::pair<std::string, std::string>> path_, query_;
   std::string shown_;
 };
 
-// The URI text without its pin-value attribute (the text itself when it holds none).
+// The URI text without its pin-value attributes, in the path or the query (the text itself when
+// it holds none).
 [[nodiscard]] std::string without_pin_value(std::string_view text);
+
+// The one-line warning that the URI's pin-source file can be read by users other than its owner
+// (group or others), if it can.
+[[nodiscard]] std::optional<std::string> pin_file_warning(const Uri& uri);
 
 // The RSA key a key set signs with.
 struct KeyShape {
@@ -67,11 +74,19 @@ class Token {
   Token(const Token&) = delete;
   Token& operator=(const Token&) = delete;
 
+  // The reference to write for the key generate_key or store_key makes (or made): the URI
+  // without pin-value, naming the token by its serial= and the key by its id= unless the URI
+  // names them already. A key's id is drawn at random when the URI gives none, so that with
+  // two tokens of one label, or two keys of one label, the reference still finds exactly its key.
+  [[nodiscard]] std::string new_key_reference();
+
   // Finds the one RSA private key the URI names and checks it signs as `shape` requires
   // (mechanism offered, modulus size, exponent). False with error() set otherwise.
   [[nodiscard]] bool use_key(const KeyShape& shape);
-  // Generates a key pair of `shape` under the URI's label and id. Refuses when the URI names no
-  // label or id, or an object with them exists already.
+  // Generates a key pair of `shape` under the URI's label and id (new_key_reference()). Refuses
+  // when the URI names no label or id, or an object with them exists already; and, after
+  // making it, when any object but the two it made carries its label or id (another command
+  // made a key of that name at the same time): it then destroys what it made.
   [[nodiscard]] bool generate_key(const KeyShape& shape);
   // Stores the given key (and its public half) under the URI's label and id, with the same
   // refusals as generate_key.
@@ -98,13 +113,17 @@ class Token {
   struct Module;
 
  private:
-  Token(std::unique_ptr<Module> module, const Uri& uri);
+  Token(std::unique_ptr<Module> module, const Uri& uri, std::string serial);
+  [[nodiscard]] bool only_created_carry_name();
+  [[nodiscard]] bool use_created_key(const KeyShape& shape);
 
   std::unique_ptr<Module> module_;
   Uri uri_;
   std::string error_;
   unsigned long key_ = 0;
   std::vector<unsigned long> created_;
+  std::string serial_;
+  std::string newId_;  // the id a key made here gets: the URI's, or drawn at random
   std::vector<std::uint8_t> modulus_;
   std::uint32_t exponent_ = 0;
 };

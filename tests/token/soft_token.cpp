@@ -1,9 +1,14 @@
 #include "tests/token/soft_token.h"
 
+#include <fcntl.h>
+#include <pty.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -28,6 +33,31 @@ std::string module_path() {
   return QIV_SOFTHSM2_MODULE;
 }
 
+std::string misbehaving_module(const std::string& fault, const fs::path& marker) {
+  if (::setenv("QIV_TEST_FAULT", fault.c_str(), 1) != 0 ||
+      ::setenv("QIV_TEST_MARKER", marker.c_str(), 1) != 0) {
+    throw std::runtime_error("setenv");
+  }
+  return QIV_MISBEHAVING_MODULE;
+}
+
+namespace {
+
+void init_token(const fs::path& folder) {
+  const Captured init =
+      run_program(QIV_SOFTHSM2_UTIL,
+                  {"--init-token", "--free", "--label", std::string(kLabel), "--pin",
+                   std::string(kPin), "--so-pin", "12345678"},
+                  folder);
+  if (init.status != 0) throw std::runtime_error("softhsm2-util: " + init.output + init.errors);
+}
+
+}  // namespace
+
+void SoftToken::add_token_of_the_same_label() const {
+  init_token(dir_.path());
+}
+
 SoftToken::SoftToken() {
   fs::create_directory(dir_ / "tokens");
   write_conf(dir_ / "softhsm2.conf", dir_ / "tokens", "");
@@ -35,13 +65,11 @@ SoftToken::SoftToken() {
              "slots.mechanisms = CKM_RSA_PKCS,CKM_RSA_PKCS_KEY_PAIR_GEN\n");
   write_text(dir_ / "pin", std::string(kPin) + "\n");
   write_text(dir_ / "wrong-pin", "4321\n");
+  // Owner-only, as a PIN file should be (the program warns about any other).
+  for (const char* name : {"pin", "wrong-pin"})
+    fs::permissions(dir_ / name, fs::perms::owner_read | fs::perms::owner_write);
   point_at(dir_ / "softhsm2.conf");
-  const Captured init =
-      run_program(QIV_SOFTHSM2_UTIL,
-                  {"--init-token", "--free", "--label", std::string(kLabel), "--pin",
-                   std::string(kPin), "--so-pin", "12345678"},
-                  dir_.path());
-  if (init.status != 0) throw std::runtime_error("softhsm2-util: " + init.output + init.errors);
+  init_token(dir_.path());
 }
 
 std::string SoftToken::uri(std::string_view object, Pin pin, std::string_view extraPath,
@@ -54,8 +82,8 @@ std::string SoftToken::uri(std::string_view object, Pin pin, std::string_view ex
       return text + "&pin-source=" + (dir_ / "pin").string();
     case Pin::kWrongSource:
       return text + "&pin-source=" + (dir_ / "wrong-pin").string();
-    case Pin::kValueAndSource:
-      return text + "&pin-value=" + std::string(kPin) + "&pin-source=" + (dir_ / "pin").string();
+    case Pin::kValue:
+      return text + "&pin-value=" + std::string(kPin);
     case Pin::kNone:
       break;
   }
@@ -66,9 +94,10 @@ void SoftToken::offer_pss(bool offered) const {
   point_at(dir_ / (offered ? "softhsm2.conf" : "no-pss.conf"));
 }
 
-void SoftToken::make_key(std::string_view object, const token::KeyShape& shape) const {
+void SoftToken::make_key(std::string_view object, const token::KeyShape& shape,
+                         std::string_view extraPath) const {
   std::string error;
-  const auto parsed = token::Uri::parse(uri(object));
+  const auto parsed = token::Uri::parse(uri(object, Pin::kSource, extraPath));
   auto opened = parsed ? token::Token::open(*parsed, error) : nullptr;
   if (!opened || !opened->generate_key(shape)) {
     throw std::runtime_error("cannot make token key " + std::string(object) + ": " + error +
@@ -102,6 +131,47 @@ Captured run_detached(const fs::path& folder, const std::vector<std::string>& ar
     ::execv(QIV_TARNWICK_PROGRAM, argv.data());
     return 127;
   });
+}
+
+pid_t start_detached(const fs::path& folder, const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    const int null = ::open("/dev/null", O_RDWR);
+    for (const int fd : {0, 1, 2}) ::dup2(null, fd);
+    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+pid_t start_on_terminal(const fs::path& folder, const std::vector<std::string>& args,
+                        int& master, int& slave) {
+  if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
+  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    for (const int fd : {0, 1, 2}) ::dup2(slave, fd);
+    ::close(master);
+    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+int wait_for(pid_t child) {
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return -1;
+  }
+  return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 std::map<std::string, std::vector<std::uint8_t>> snapshot(const fs::path& folder) {

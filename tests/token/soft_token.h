@@ -6,6 +6,8 @@
 //   run_tarnwick(work, {"-v2.1", token.uri("maker"), "-KEYGEN"});
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -32,7 +34,7 @@ inline const token::KeyShape kShapeV11{1024, 65537, "v1.1"};
 enum class Pin {
   kSource,          // pin-source=<file holding the right PIN>
   kWrongSource,     // pin-source=<file holding a wrong PIN>
-  kValueAndSource,  // pin-value=1234 between module-path and pin-source (a reference drops it)
+  kValue,           // pin-value=1234 (a reference drops it)
   kNone,            // neither: the PIN could come only from a terminal
 };
 
@@ -47,11 +49,16 @@ class SoftToken {
                                 std::string_view extraPath = {},
                                 std::string_view module = {}) const;
 
+  // Initialises a second token with the same label and PIN (a set-up done twice).
+  void add_token_of_the_same_label() const;
+
   // With false, the token offers only PKCS#1 v1.5 signing and key generation (same token folder).
   void offer_pss(bool offered) const;
 
-  // Generates a key pair of the shape under the object label through the token layer.
-  void make_key(std::string_view object, const token::KeyShape& shape) const;
+  // Generates a key pair of the shape under the object label (and `extraPath`, e.g. ";id=%01")
+  // through the token layer.
+  void make_key(std::string_view object, const token::KeyShape& shape,
+                std::string_view extraPath = {}) const;
 
   // The opened token with the object's key in use (fails the test, nullptr, otherwise).
   [[nodiscard]] std::unique_ptr<token::Token> open_key(std::string_view object,
@@ -64,9 +71,25 @@ class SoftToken {
 // The module every URI names unless told otherwise.
 [[nodiscard]] std::string module_path();
 
+// The module that forwards to SoftHSM2 and misbehaves as `fault` asks (misbehaving_module.cpp;
+// "" behaves). Sets the environment the program started next inherits.
+[[nodiscard]] std::string misbehaving_module(const std::string& fault,
+                                             const fs::path& marker = {});
+
 // The built program with stdin from /dev/null, in a new session: no controlling terminal, so a
 // PIN prompt cannot open /dev/tty (and hang under an interactive ctest).
 [[nodiscard]] Captured run_detached(const fs::path& folder, const std::vector<std::string>& args);
+
+// The built program started in `folder` as run_detached does, its output discarded; and its
+// end: the exit status, or 128 + the signal that ended it.
+[[nodiscard]] pid_t start_detached(const fs::path& folder, const std::vector<std::string>& args);
+[[nodiscard]] int wait_for(pid_t child);
+
+// The program started as above but on a new terminal of its own (a pseudo-terminal: its
+// controlling terminal, standard input and output); `slave` is that terminal, `master` its
+// other end. The caller closes both. -1 when no terminal could be had.
+[[nodiscard]] pid_t start_on_terminal(const fs::path& folder, const std::vector<std::string>& args,
+                                      int& master, int& slave);
 
 // Every file of the folder (not recursing) with its bytes: "nothing written" is equality.
 [[nodiscard]] std::map<std::string, std::vector<std::uint8_t>> snapshot(const fs::path& folder);
