@@ -160,7 +160,7 @@ class TemporaryFile {
       std::string candidate = folder + ".Tarnwick_V21-" + std::to_string(::getpid()) + "-" +
                               std::to_string(serial++) + ".tmp";
       const SignalsHeld held;
-      fd_ = open_retrying(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+      fd_ = open_retrying(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (fd_.valid()) {
         slot_ = claim_slot(candidate);
         path_ = std::move(candidate);
@@ -211,6 +211,12 @@ bool write_all(int fd, std::span<const std::uint8_t> bytes) {
   return true;
 }
 
+// Data and size of the file on disk before anything that relies on them.
+bool flush(int fd, const std::string& path) {
+  if (files_seam::step != nullptr) files_seam::step("flush", path.c_str());
+  return ::fsync(fd) == 0;
+}
+
 // The path a write lands on: symbolic links are followed to the name they lead to, which need
 // not exist yet (a dangling link creates its target). nullopt for a loop or an unreadable link.
 std::optional<std::string> resolve_links(const char* path) {
@@ -237,6 +243,127 @@ void fsync_folder(const std::string& folder) {
   if (fd.valid()) ::fsync(fd.get());  // some file systems refuse it on folders; nothing to do then
 }
 
+// ---------------------------------------------------------------------------------------------
+// Writing into an existing file
+//
+// A file that a rename cannot replace is overwritten where it stands, so a write that stopped
+// part way would leave neither the old file nor the new one. The writer never starts what it
+// cannot take back: it keeps the old bytes, length and mode, reserves room for every byte it
+// will write (a size limit or a full disk then fails the reservation, before a byte changed),
+// writes, flushes, cuts the old tail only once the new bytes are on disk, and on any failure
+// puts the old state back.
+
+constexpr std::size_t kCopyChunk = std::size_t{1} << 16;
+
+bool read_at(int fd, std::uint8_t* to, std::size_t count, off_t offset) {
+  while (count > 0) {
+    const ssize_t n = ::pread(fd, to, count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    to += n;
+    count -= static_cast<std::size_t>(n);
+    offset += n;
+  }
+  return true;
+}
+
+// `failAt` (negative: never) plays a device error once that many bytes are written.
+bool write_at(int fd, std::span<const std::uint8_t> bytes, off_t offset,
+              std::int64_t failAt = -1) {
+  while (!bytes.empty()) {
+    std::size_t count = bytes.size();
+    if (failAt >= 0) {
+      if (offset >= failAt) {
+        errno = EIO;
+        return false;
+      }
+      count = std::min(count, static_cast<std::size_t>(failAt - offset));
+    }
+    const ssize_t n = ::pwrite(fd, bytes.data(), count, offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+    offset += n;
+  }
+  return true;
+}
+
+// Copies `length` bytes from the start of one descriptor to the start of another through a
+// buffer that is wiped: the file may be a key.
+bool copy_bytes(int from, int to, off_t length) {
+  qiv::SecretBuffer chunk(std::min(kCopyChunk, static_cast<std::size_t>(length)));
+  if (length > 0 && !chunk.ok()) return false;
+  for (off_t at = 0; at < length;) {
+    const std::size_t n = std::min(chunk.size(), static_cast<std::size_t>(length - at));
+    if (!read_at(from, chunk.data(), n, at) || !write_at(to, std::span(chunk.data(), n), at)) {
+      return false;
+    }
+    at += static_cast<off_t>(n);
+  }
+  return true;
+}
+
+// What a file written in place held: its bytes, in a 0600 temporary beside it or, where its
+// folder takes none (the usual reason for writing in place), in wiped memory; its length; its
+// mode. Kept until the whole set is installed, so that a later output's failure can still
+// bring it back.
+class OldContents {
+ public:
+  // Nothing of the file changes. False when its bytes cannot be read or kept anywhere.
+  [[nodiscard]] bool save(const std::string& target, const struct stat& st) {
+    length_ = st.st_size;
+    mode_ = st.st_mode & 07777;
+    saved_ = true;
+    if (length_ == 0) return true;
+    // The descriptor being written may be write-only; the same file is opened again to read.
+    const Descriptor reader =
+        open_retrying(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat now {};
+    if (!reader.valid() || ::fstat(reader.get(), &now) != 0 || now.st_dev != st.st_dev ||
+        now.st_ino != st.st_ino) {
+      saved_ = false;
+      return false;
+    }
+    if (file_.create(folder_of(target), 0600) &&
+        copy_bytes(reader.get(), file_.descriptor().get(), length_)) {
+      return true;
+    }
+    file_.remove();
+    memory_.emplace(static_cast<std::size_t>(length_));
+    saved_ = memory_->ok() && read_at(reader.get(), memory_->data(), memory_->size(), 0);
+    return saved_;
+  }
+
+  // Puts the saved bytes, length and mode back into the file open as `fd`.
+  bool restore(int fd) {
+    if (!saved_) return true;
+    const bool bytesBack =
+        length_ == 0 ||
+        (file_.exists() ? copy_bytes(file_.descriptor().get(), fd, length_)
+                        : write_at(fd, std::span<const std::uint8_t>(memory_->data(),
+                                                                     memory_->size()),
+                                   0));
+    struct stat now {};
+    const bool modeBack = ::fstat(fd, &now) == 0 &&
+                          ((now.st_mode & 07777) == mode_ || ::fchmod(fd, mode_) == 0);
+    const bool lengthBack = ::ftruncate(fd, length_) == 0;
+    return bytesBack && modeBack && lengthBack && ::fsync(fd) == 0;
+  }
+
+  void discard() {
+    file_.remove();
+    memory_.reset();
+    saved_ = false;
+  }
+
+ private:
+  TemporaryFile file_;
+  std::optional<qiv::SecretBuffer> memory_;
+  off_t length_ = 0;
+  mode_t mode_ = 0;
+  bool saved_ = false;
+};
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -251,6 +378,7 @@ struct OutputSet::Output {
   std::vector<std::uint8_t> bytes;     // kept only for an in-place write
   std::span<const std::uint8_t> view;  // what an in-place write writes: bytes, or borrowed
   TemporaryFile backup;             // the old file under a second name while the set is installed
+  OldContents old;                  // what an in-place write overwrote, until the set is installed
   bool installed = false;
 };
 
@@ -343,7 +471,7 @@ bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileA
     out->inPlace = Descriptor();
     Descriptor& fd = out->temp.descriptor();
     if (!dress_like(fd.get(), out->existed ? &st : nullptr, access) ||
-        !write_all(fd.get(), bytes) || ::fsync(fd.get()) != 0 || !fd.close()) {
+        !write_all(fd.get(), bytes) || !flush(fd.get(), out->temp.path()) || !fd.close()) {
       out->temp.remove();
       return report(kWriteError);
     }
@@ -366,15 +494,44 @@ void keep_second_name(OutputSet::Output& out);
 
 }  // namespace
 
+namespace {
+
+// Writes an in-place output over the regular file it names (see OldContents). False after a
+// failure, with the file as it was.
+bool overwrite(OutputSet::Output& out) {
+  const int fd = out.inPlace.get();
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !out.old.save(out.target, st)) return false;
+  const off_t length = static_cast<off_t>(out.view.size());
+  // Set-user and set-group bits never carry over to new content (the kernel drops them itself
+  // when an unprivileged user writes, so its refusal to change another user's file is fine);
+  // a secret is the owner's alone.
+  const bool secret = out.access == FileAccess::kOwnerOnly;
+  const mode_t mode = secret ? 0600 : st.st_mode & 0777;
+  const bool dressed = mode == (st.st_mode & 07777) || ::fchmod(fd, mode) == 0 ||
+                       (!secret && errno == EPERM);
+  if (dressed && (length == 0 || ::posix_fallocate(fd, 0, length) == 0) &&
+      write_at(fd, out.view, 0, files_seam::fail_in_place_write_at) && flush(fd, out.target) &&
+      ::ftruncate(fd, length) == 0 && flush(fd, out.target)) {
+    return true;
+  }
+  out.old.restore(fd);
+  return false;
+}
+
+}  // namespace
+
 OutputSet::Result OutputSet::install() {
   if (failed_) return Result::kFailed;
-  const SignalsHeld held;
-  // Every step below can be undone until the last one: new names are unlinked again and the
-  // old files come back from their second names.
+  const SignalsHeld held;  // from the first step to the last: a signal here waits for the end
+  // Every step below can be undone until the last one: new names are unlinked again, the old
+  // files come back from their second names and files written in place get their old bytes.
   const auto undo = [&] {
     for (auto& out : outputs_) {
       if (!out->installed) continue;
-      if (out->backup.exists()) {
+      if (out->inPlace.valid()) {
+        out->old.restore(out->inPlace.get());
+      } else if (out->backup.exists()) {
         if (::rename(out->backup.path().c_str(), out->target.c_str()) == 0) out->backup.release();
       } else if (!out->existed) {
         ::unlink(out->target.c_str());
@@ -409,6 +566,7 @@ OutputSet::Result OutputSet::install() {
     // another process may have made one meanwhile, and undo must give it back.
     out->existed = name_is_taken(out->target.c_str());
     if (out->existed) keep_second_name(*out);
+    if (files_seam::step != nullptr) files_seam::step("rename", out->temp.path().c_str());
     if (::rename(out->temp.path().c_str(), out->target.c_str()) != 0) {
       return fail(Result::kFailed);
     }
@@ -420,19 +578,29 @@ OutputSet::Result OutputSet::install() {
   folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
   for (const std::string& folder : folders) fsync_folder(folder);
 
-  // Files that cannot be replaced by a rename take their bytes last, when nothing else can fail.
-  for (auto& out : outputs_) {
-    if (!out->inPlace.valid()) continue;
-    const int fd = out->inPlace.get();
+  // Files that a rename cannot replace take their bytes after every rename: regular files
+  // first, each one undone again if a later step fails; devices and pipes last, because what
+  // is written to them cannot be taken back.
+  const auto regular = [](const Output& out) {
     struct stat st {};
-    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-    if ((out->access == FileAccess::kOwnerOnly && regular && ::fchmod(fd, 0600) != 0) ||
-        (regular && ::ftruncate(fd, 0) != 0) || !write_all(fd, out->view) ||
-        (regular && ::fsync(fd) != 0) || !out->inPlace.close()) {
+    return ::fstat(out.inPlace.get(), &st) == 0 && S_ISREG(st.st_mode);
+  };
+  for (auto& out : outputs_) {
+    if (!out->inPlace.valid() || !regular(*out)) continue;
+    if (!overwrite(*out)) return fail(Result::kFailed);
+    out->installed = true;
+  }
+  for (auto& out : outputs_) {
+    if (!out->inPlace.valid() || out->installed) continue;
+    if (!write_all(out->inPlace.get(), out->view) || !out->inPlace.close()) {
       return fail(Result::kFailed);
     }
   }
-  for (auto& out : outputs_) out->backup.remove();
+  for (auto& out : outputs_) {
+    out->backup.remove();
+    out->old.discard();
+    out->inPlace = Descriptor();  // flushed: its close has nothing left to report
+  }
   return Result::kInstalled;
 }
 
