@@ -268,8 +268,7 @@ bool read_at(int fd, std::uint8_t* to, std::size_t count, off_t offset) {
 }
 
 // `failAt` (negative: never) plays a device error once that many bytes are written.
-bool write_at(int fd, std::span<const std::uint8_t> bytes, off_t offset,
-              std::int64_t failAt = -1) {
+bool write_at(int fd, std::span<const std::uint8_t> bytes, off_t offset, std::int64_t failAt = -1) {
   while (!bytes.empty()) {
     std::size_t count = bytes.size();
     if (failAt >= 0) {
@@ -339,13 +338,12 @@ class OldContents {
     if (!saved_) return true;
     const bool bytesBack =
         length_ == 0 ||
-        (file_.exists() ? copy_bytes(file_.descriptor().get(), fd, length_)
-                        : write_at(fd, std::span<const std::uint8_t>(memory_->data(),
-                                                                     memory_->size()),
-                                   0));
+        (file_.exists()
+             ? copy_bytes(file_.descriptor().get(), fd, length_)
+             : write_at(fd, std::span<const std::uint8_t>(memory_->data(), memory_->size()), 0));
     struct stat now {};
-    const bool modeBack = ::fstat(fd, &now) == 0 &&
-                          ((now.st_mode & 07777) == mode_ || ::fchmod(fd, mode_) == 0);
+    const bool modeBack =
+        ::fstat(fd, &now) == 0 && ((now.st_mode & 07777) == mode_ || ::fchmod(fd, mode_) == 0);
     const bool lengthBack = ::ftruncate(fd, length_) == 0;
     return bytesBack && modeBack && lengthBack && ::fsync(fd) == 0;
   }
@@ -373,12 +371,12 @@ struct OutputSet::Output {
   FileAccess access = FileAccess::kShared;
   Existing existing = Existing::kReplace;
   bool existed = false;
-  TemporaryFile temp;               // rename (or link) into place
-  Descriptor inPlace;               // or write into the existing file
+  TemporaryFile temp;                  // rename (or link) into place
+  Descriptor inPlace;                  // or write into the existing file
   std::vector<std::uint8_t> bytes;     // kept only for an in-place write
   std::span<const std::uint8_t> view;  // what an in-place write writes: bytes, or borrowed
-  TemporaryFile backup;             // the old file under a second name while the set is installed
-  OldContents old;                  // what an in-place write overwrote, until the set is installed
+  TemporaryFile backup;  // the old file under a second name while the set is installed
+  OldContents old;       // what an in-place write overwrote, until the set is installed
   bool installed = false;
 };
 
@@ -508,8 +506,8 @@ bool overwrite(OutputSet::Output& out) {
   // a secret is the owner's alone.
   const bool secret = out.access == FileAccess::kOwnerOnly;
   const mode_t mode = secret ? 0600 : st.st_mode & 0777;
-  const bool dressed = mode == (st.st_mode & 07777) || ::fchmod(fd, mode) == 0 ||
-                       (!secret && errno == EPERM);
+  const bool dressed =
+      mode == (st.st_mode & 07777) || ::fchmod(fd, mode) == 0 || (!secret && errno == EPERM);
   if (dressed && (length == 0 || ::posix_fallocate(fd, 0, length) == 0) &&
       write_at(fd, out.view, 0, files_seam::fail_in_place_write_at) && flush(fd, out.target) &&
       ::ftruncate(fd, length) == 0 && flush(fd, out.target)) {
