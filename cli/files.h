@@ -85,11 +85,14 @@ enum class Existing {
 //   dangling link) and the link stays.
 // - An existing target is written only if this user could open it for writing: otherwise
 //   "file open error" and it stays untouched. A replaced file keeps its permission bits (see
-//   FileAccess) and, when root replaces it, its owner and group.
+//   FileAccess) less set-user and set-group, and, when root replaces it, its owner and group.
 // - Where a rename cannot replace the target (it is not a regular file, such as a device or a
 //   named pipe; it has several hard links; it is a mount point; its folder cannot be written)
 //   the bytes are written into the existing file in place, after every rename of the set has
-//   succeeded. A named pipe without a reader is refused, never waited on.
+//   succeeded. A regular file's old bytes, length and mode are kept and room for the new
+//   length reserved first (a size limit or a full disk refuses here, the file untouched); any
+//   later failure of the set puts them back. Devices and pipes come last and are never
+//   truncated. A named pipe without a reader is refused, never waited on.
 // - Data are flushed to disk before a rename and the folder after it: a power cut leaves the old
 //   file or the new one.
 class OutputSet {

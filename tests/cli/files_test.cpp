@@ -6,10 +6,14 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <array>
+#include <cctype>
 #include <filesystem>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "cli/files_seam.h"
@@ -176,6 +180,11 @@ TEST(Files, PermissionsAndLinksOfReplacedFiles) {
   ::chmod((dir / "shared").c_str(), 0640);
   EXPECT_EQ(write(dir / "shared", 32), 0);
   EXPECT_EQ(permissions_of(dir / "shared"), 0640u);
+  // Set-user and set-group bits are not carried over. Without group execution the kernel keeps
+  // a set-group bit through a write and a change of owner: only the writer drops it.
+  ::chmod((dir / "shared").c_str(), 06744);
+  EXPECT_EQ(write(dir / "shared", 32), 0);
+  EXPECT_EQ(permissions_of(dir / "shared"), 0744u);
   EXPECT_EQ(write(dir / "shared", 32, FileAccess::kOwnerOnly), 0);
   EXPECT_EQ(permissions_of(dir / "shared"), 0600u);
   ::umask(0);
@@ -188,6 +197,114 @@ TEST(Files, PermissionsAndLinksOfReplacedFiles) {
   EXPECT_TRUE(fs::is_symlink(dir / "link"));
   EXPECT_EQ(read_bytes(dir / "shared"), pattern_bytes(40, 40));
   EXPECT_EQ(dir.entries(), (std::vector<std::string>{"key.prv", "link", "shared"}));
+}
+
+// A set of three outputs over old files: "first" alone under its name, so that a rename replaces
+// it, "second" and "last" with second names, so that they are written in place. In a locked
+// folder all three are written in place, as nobody, through in-memory copies of the old bytes;
+// else as root, through temporaries beside them. "last" is written after the other two, and the
+// seam fails it at a byte. A failure gives every file its old bytes, length, mode and second
+// name back; a success leaves no old tail, drops set-user bits and makes a secret 0600.
+struct InPlaceRow {
+  const char* what;
+  mode_t oldMode;
+  FileAccess access;
+  std::size_t oldSize, newSize;  // of "last"; the others get 100 bytes
+  std::int64_t failAt;
+  bool lockedFolder;
+  friend void PrintTo(const InPlaceRow& r, std::ostream* os) { *os << r.what; }
+};
+
+class FilesInPlace : public ::testing::TestWithParam<InPlaceRow> {};
+
+TEST_P(FilesInPlace, EverySetMemberIsWholeOldOrWholeNew) {
+  const InPlaceRow& row = GetParam();
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to hand the files to nobody";
+  TempDir dir;
+  const fs::path folder = dir / "out";
+  fs::create_directory(folder);
+  const std::vector<std::string> names = {"first", "second", "last"};
+  for (const std::string& n : names) {
+    const fs::path file = folder / n;
+    write_bytes(file, pattern_bytes(row.oldSize, 9));
+    if (n != "first") fs::create_hard_link(file, folder / (n + ".2"));
+    ASSERT_EQ(::chown(file.c_str(), 65534, 65534) | ::chmod(file.c_str(), row.oldMode), 0);
+  }
+  ASSERT_EQ(::chown(folder.c_str(), 65534, 65534) | ::chmod(dir.path().c_str(), 0711), 0);
+  const Captured run = run_in_child([&] {
+    if (row.lockedFolder) {
+      ::chmod(folder.c_str(), 0555);
+      drop_root_privileges();
+    }
+    files_seam::fail_in_place_write_at = row.failAt;
+    const Bytes small = pattern_bytes(100, 1);
+    const Bytes last = pattern_bytes(row.newSize, 2);
+    OutputSet set;
+    const bool added = set.add((folder / "first").c_str(), small, row.access) &&
+                       set.add_borrowed((folder / "second").c_str(), small, row.access) &&
+                       set.add((folder / "last").c_str(), last, row.access);
+    return added && set.install() == OutputSet::Result::kInstalled ? 0 : 1;
+  });
+  const bool fails = row.failAt >= 0;
+  EXPECT_EQ(run.output, fails ? kFileWriteError : "");
+  EXPECT_EQ(run.status, fails ? 1 : 0);
+  for (const std::string& n : names) {
+    SCOPED_TRACE(n);
+    const Bytes expected = fails         ? pattern_bytes(row.oldSize, 9)
+                           : n == "last" ? pattern_bytes(row.newSize, 2)
+                                         : pattern_bytes(100, 1);
+    EXPECT_EQ(read_bytes(folder / n), expected);
+    EXPECT_TRUE(n == "first" || fs::equivalent(folder / n, folder / (n + ".2")));
+    const mode_t mode = fails                                  ? row.oldMode
+                        : row.access == FileAccess::kOwnerOnly ? 0600u
+                                                               : row.oldMode & 0777u;
+    EXPECT_EQ(permissions_of(folder / n), mode);
+  }
+  EXPECT_EQ(TempDir::entries_of(folder).size(), 5u);  // no temporary left
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, FilesInPlace,
+    ::testing::Values(
+        InPlaceRow{"shorter secret over 0644", 0644, FileAccess::kOwnerOnly, 5000, 3000, -1, false},
+        InPlaceRow{"set-user bits dropped", 04755, FileAccess::kShared, 5000, 3000, -1, false},
+        InPlaceRow{"set-group bit dropped, memory copy", 02664, FileAccess::kShared, 300, 3000, -1,
+                   true},
+        InPlaceRow{"fails mid-way over a longer file", 0640, FileAccess::kShared, 5000, 3000, 150,
+                   false},
+        InPlaceRow{"secret fails at its last byte, memory copy", 0644, FileAccess::kOwnerOnly, 1000,
+                   3000, 2999, true},
+        InPlaceRow{"fails after the old length", 04755, FileAccess::kShared, 200, 3000, 2000,
+                   false}),
+    [](const auto& p) {
+      std::string name = p.param.what;
+      for (char& c : name) c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+      return name;
+    });
+
+// Every temporary's data reach the disk before the rename makes them the target: a power cut
+// leaves the old file or the whole new one, never a new name over unwritten blocks.
+TEST(Files, DataAreFlushedBeforeTheRename) {
+  TempDir dir;
+  write_bytes(dir / "old", pattern_bytes(64, 3));
+  static std::string flushed, renamedUnflushed;
+  static int renames = 0;
+  files_seam::step = [](const char* what, const char* path) {
+    const std::string line = std::string(path) + "\n";
+    if (std::string(what) == "flush") {
+      flushed += line;
+    } else if (++renames, flushed.find(line) == std::string::npos) {
+      renamedUnflushed += line;
+    }
+  };
+  OutputSet set;
+  ASSERT_TRUE(set.add((dir / "old").c_str(), pattern_bytes(70, 4)));
+  ASSERT_TRUE(set.add((dir / "new").c_str(), pattern_bytes(80, 5)));
+  EXPECT_EQ(set.install(), OutputSet::Result::kInstalled);
+  files_seam::step = nullptr;
+  EXPECT_EQ(renames, 2);
+  EXPECT_EQ(renamedUnflushed, "");
+  EXPECT_EQ(read_bytes(dir / "old"), pattern_bytes(70, 4));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "cli/files.h"
+#include "cli/files_seam.h"
 #include "cli/process_guard.h"
 #include "tests/cli/e2e_support.h"
 #include "tests/cli/expected_texts.h"
@@ -80,7 +81,8 @@ struct Refusal {
   std::string args;
   std::string expected;  // the whole output after the banner
   // All keys are staged; what was under `taken` is removed and replaced by a 'f'ile, a dangling
-  // 'l'ink, a 'd'irectory, a 'h'ard or 's'ymbolic link to privateKey_V21.dat, or nothing.
+  // 'l'ink, a 'd'irectory, a 'h'ard or 's'ymbolic link to privateKey_V21.dat, a file with a
+  // second name ('H'), or nothing.
   char kind = 0;
   std::string taken;
   off_t fileSizeLimit = 0;
@@ -111,6 +113,11 @@ TEST_P(HardeningUnchangedFolder, RefusesWithItsLinesAndNoFileChanges) {
   if (row.kind == 'd') fs::create_directory(taken);
   if (row.kind == 'h') fs::create_hard_link(dir / "privateKey_V21.dat", taken);
   if (row.kind == 's') fs::create_symlink("privateKey_V21.dat", taken);
+  if (row.kind == 'H') {  // an old output of 300 KiB with a second name: written in place
+    write_bytes(taken, pattern_bytes(300 << 10, 8));
+    fs::create_hard_link(taken, dir / "twin.bin");
+    write_bytes(dir / "src.bin", pattern_bytes(600 << 10, 9));
+  }
   const auto before = snapshot(dir.path());
   const auto start = std::chrono::steady_clock::now();
   const Captured r = run_prepared(dir.path(), words(row.args), [&] {
@@ -189,6 +196,13 @@ INSTANTIATE_TEST_SUITE_P(
               kGeneratingV11 + kFileWriteError + kKeyPairFailed, 500),
         fails("v21 stage2 cut short", "-v2.1 BL2.bin out.bin alice_V21.prv -STAGE2",
               kFileWriteError, 1000),
+        // Written in place, and the new bytes do not fit under the size limit: refused before
+        // the old file is touched, both its names keep it.
+        Refusal{"v21 stage2 in place over size limit",
+                "-v2.1 src.bin old.bin alice_V21.prv -STAGE2", kFileWriteError, 'H', "old.bin",
+                400 << 10},
+        Refusal{"v21 stage1 onto its own hard linked input", "-v2.1 BL1.bin BL1.bin -STAGE1",
+                kFileWriteError, 'H', "BL1.bin", (300 << 10) + 1},
         fails("proc size 0", "-v2.1 /proc/self/status out.bin alice_V21.prv -STAGE2",
               kFileReadError),
         fails("v21 one byte over", "-v2.1 big.bin out.bin alice_V21.prv -STAGE2", kFileReadError, 0,
@@ -344,6 +358,34 @@ TEST(HardeningInterrupted, GuardedProcessLeavesNoTemporaryAndKeepsTheOldFile) {
     EXPECT_EQ(r.status, 128 + sig);
     EXPECT_EQ(dir.entries(), Names{"old.bin"}) << sig;
     EXPECT_EQ(read_bytes(dir / "old.bin"), kOld);
+  }
+}
+
+// A signal during install waits for the set to be whole: with the outputs half renamed it would
+// leave a mixed set. And a signal the caller ignored (nohup) stays ignored.
+TEST(HardeningInterrupted, SignalDuringInstallWaitsAndAnIgnoredOneStaysIgnored) {
+  for (const bool ignored : {false, true}) {
+    TempDir dir;
+    write_bytes(dir / "a", kOld);
+    write_bytes(dir / "b", kOld);
+    const int sig = ignored ? SIGINT : SIGTERM;
+    const Captured r = run_in_child([&]() -> int {
+      std::signal(sig, ignored ? SIG_IGN : SIG_DFL);
+      guard_process();
+      if (::chdir(dir.path().c_str()) != 0) return 1;
+      static int raised;
+      raised = sig;
+      files_seam::step = [](const char* what, const char*) {
+        if (std::string(what) == "rename") ::raise(raised);
+      };
+      OutputSet set;
+      set.add("a", kImage);
+      set.add("b", kImage);
+      return set.install() == OutputSet::Result::kInstalled ? 0 : 2;
+    });
+    EXPECT_EQ(r.status, ignored ? 0 : 128 + sig);
+    EXPECT_EQ(dir.entries(), (Names{"a", "b"}));
+    for (const char* f : {"a", "b"}) EXPECT_EQ(read_bytes(dir / f), kImage) << f << ignored;
   }
 }
 
