@@ -22,7 +22,7 @@ struct Features {
 constexpr unsigned kSsse3 = 1u << 9;
 constexpr unsigned kSse41 = 1u << 19;
 constexpr unsigned kAesNi = 1u << 25;
-constexpr unsigned kSha = 1u << 28;
+constexpr unsigned kSha = 1u << 29;
 
 Features detect() {
   Features f;

@@ -437,8 +437,9 @@ bool Token::use_created_key(const KeyShape& shape) {
   return use_key(shape);
 }
 
-bool Token::generate_key(const KeyShape& shape) {
-  CK_FUNCTION_LIST* f = module_->f;
+// Before a key is made or stored: the URI names it, its id is drawn (or the URI's), and neither
+// its label nor its id is taken yet.
+bool Token::ready_for_new_key() {
   if (!uri_.path("object") && !uri_.path("id")) {
     error_ = "the key reference names no key: give it object= or id=";
     return false;
@@ -449,7 +450,13 @@ bool Token::generate_key(const KeyShape& shape) {
     return false;
   }
   Naming naming{uri_.path("object"), newId_};
-  if (!name_is_free(f, module_->session, naming, error_)) return false;
+  return name_is_free(module_->f, module_->session, naming, error_);
+}
+
+bool Token::generate_key(const KeyShape& shape) {
+  CK_FUNCTION_LIST* f = module_->f;
+  if (!ready_for_new_key()) return false;
+  Naming naming{uri_.path("object"), newId_};
   CK_BBOOL yes = CK_TRUE;
   CK_BBOOL no = CK_FALSE;
   CK_ULONG bits = shape.modulusBits;
@@ -484,17 +491,8 @@ bool Token::generate_key(const KeyShape& shape) {
 
 bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
   CK_FUNCTION_LIST* f = module_->f;
-  if (!uri_.path("object") && !uri_.path("id")) {
-    error_ = "the key reference names no key: give it object= or id=";
-    return false;
-  }
-  static_cast<void>(new_key_reference());  // draws the id
-  if (newId_.empty()) {
-    error_ = "no random id for the key: the kernel random device gives no bytes";
-    return false;
-  }
+  if (!ready_for_new_key()) return false;
   Naming naming{uri_.path("object"), newId_};
-  if (!name_is_free(f, module_->session, naming, error_)) return false;
   CK_BBOOL yes = CK_TRUE;
   CK_BBOOL no = CK_FALSE;
   CK_KEY_TYPE rsa = CKK_RSA;
