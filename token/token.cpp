@@ -112,7 +112,9 @@ std::optional<std::pair<CK_SLOT_ID, CK_TOKEN_INFO>> find_token(const Uri& uri,
       continue;
     }
     if (found) {
-      error = "more than one token matches " + uri.shown() + "; name it with token= or serial=";
+      // Tokens may share a label (the same set-up run twice); only the serial tells them apart.
+      error = "more than one token matches " + uri.shown() +
+              (uri.path("token") ? "; name it with serial=" : "; name it with token= or serial=");
       return std::nullopt;
     }
     found.emplace(slot, info);

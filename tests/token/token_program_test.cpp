@@ -628,7 +628,7 @@ TEST(TokenReferences, KeepWorkingBesideASecondTokenOfTheSameLabel) {
   const Call plain = stage2_with(work.path(), "-v1.1", token.uri("k1"));
   const Captured ambiguous = soft_token::run_detached(work.path(), plain.args);
   EXPECT_EQ(ambiguous.output, kBannerV11 + "Hardware token: more than one token matches " +
-                                  plain.uri + "; name it with token= or serial=.\n");
+                                  plain.uri + "; name it with serial=.\n");
 }
 
 // A cleanup signal while the token holds a key that no file names yet: the key goes again, no
