@@ -455,6 +455,20 @@ bool Token::ready_for_new_key() {
   return name_is_free(module_->f, module_->session, naming, error_);
 }
 
+// A token that fails part way through making a pair may keep one half (a lone public key). An id
+// drawn at random for this command names nothing else, so whatever carries it is that half.
+// An id the URI gave may be another command's: then nothing is touched.
+void Token::remove_half_made() {
+  if (uri_.path("id")) return;
+  Naming naming{std::nullopt, newId_};
+  std::vector<CK_ATTRIBUTE> templ;
+  add_naming(templ, naming);
+  std::string ignored;
+  const auto found = find_objects(module_->f, module_->session, templ, ignored);
+  if (!found) return;
+  for (const CK_OBJECT_HANDLE object : *found) module_->f->C_DestroyObject(module_->session, object);
+}
+
 bool Token::generate_key(const KeyShape& shape) {
   CK_FUNCTION_LIST* f = module_->f;
   if (!ready_for_new_key()) return false;
@@ -485,6 +499,7 @@ bool Token::generate_key(const KeyShape& shape) {
   if (rv != CKR_OK) {
     error_ = rv == CKR_MECHANISM_INVALID ? "the token does not generate RSA key pairs"
                                          : "the token did not generate the key pair: " + describe(rv);
+    remove_half_made();
     return false;
   }
   created_ = {publicKey, privateKey};

@@ -115,6 +115,7 @@ class Token {
  private:
   Token(std::unique_ptr<Module> module, const Uri& uri, std::string serial);
   [[nodiscard]] bool ready_for_new_key();
+  void remove_half_made();
   [[nodiscard]] bool only_created_carry_name();
   [[nodiscard]] bool use_created_key(const KeyShape& shape);
 

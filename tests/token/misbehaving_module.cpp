@@ -2,6 +2,7 @@
 // live there), except that QIV_TEST_FAULT names one way to differ:
 //   pause-after-generate  after C_GenerateKeyPair: create the file QIV_TEST_MARKER, wait 1 s
 //   pause-after-create    the same after each C_CreateObject
+//   half-generate         C_GenerateKeyPair keeps only the public key and reports a device error
 //   write-sign-input      C_Sign flips a bit of its input, then signs that
 //   short-signature       C_Sign signs until the signature has a leading zero byte, then
 //                         returns it without that byte (a shorter, still correct answer)
@@ -48,6 +49,10 @@ CK_RV generate(CK_SESSION_HANDLE s, CK_MECHANISM_PTR m, CK_ATTRIBUTE_PTR pub, CK
                CK_OBJECT_HANDLE_PTR privKey) {
   const CK_RV rv = real->C_GenerateKeyPair(s, m, pub, pubCount, priv, privCount, pubKey, privKey);
   if (rv == CKR_OK && fault("pause-after-generate")) mark_and_pause();
+  if (rv == CKR_OK && fault("half-generate")) {
+    real->C_DestroyObject(s, *privKey);
+    return CKR_DEVICE_ERROR;
+  }
   return rv;
 }
 

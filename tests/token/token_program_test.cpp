@@ -451,6 +451,15 @@ const Failure kFailures[] = {
      },
      kGeneratingV11 + "Hardware token: the token holds an object with that id already.\n",
      Then::kKeyKept},
+    {"token keeps half a pair",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       const std::string uri =
+           t.uri("k1", Pin::kSource, "", soft_token::misbehaving_module("half-generate"));
+       return {{"-v1.1", "cust", uri, "-STAGE2_KEYGEN"}, uri};
+     },
+     kGeneratingV11 + "Hardware token: the token did not generate the key pair: the token "
+                      "failed with PKCS#11 code 0x00000030.\n",
+     Then::kLabelFree},
     {"key files cannot be installed",
      [](const SoftToken& t, const fs::path&) -> Call {
        const std::string uri = t.uri("k1");
