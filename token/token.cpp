@@ -2,6 +2,8 @@
 #include "token/token.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <p11-kit/pkcs11.h>
 
@@ -10,6 +12,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "crypto/descriptor.h"
@@ -439,6 +442,40 @@ bool Token::use_created_key(const KeyShape& shape) {
   return use_key(shape);
 }
 
+namespace {
+
+// Commands of one user on one machine take turns at making a key: from the check that its
+// label and id are free to the second look after it exists. The second look alone is not
+// enough with every token: a module that keeps objects in files per process (SoftHSM2 does)
+// may show another process's new object only a moment later, so two commands could each make
+// a key and each see only its own. The turn is a lock on a file of the user's own; where it
+// cannot be had, the command goes on with the second look alone.
+class CreationTurn {
+ public:
+  CreationTurn() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string folder = runtime != nullptr && runtime[0] == '/' ? runtime : "/tmp";
+    const std::string path =
+        folder + "/.Tarnwick_V21-token-" + std::to_string(::geteuid()) + ".lock";
+    fd_ = qiv::Descriptor(
+        ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+    struct stat info {};
+    // Someone else's file under that name is not ours to lock on.
+    if (fd_.get() < 0 || ::fstat(fd_.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_uid != ::geteuid()) {
+      fd_ = qiv::Descriptor();
+      return;
+    }
+    while (::flock(fd_.get(), LOCK_EX) != 0 && errno == EINTR) {
+    }
+  }
+
+ private:
+  qiv::Descriptor fd_;  // closing it ends the turn
+};
+
+}  // namespace
+
 // Before a key is made or stored: the URI names it, its id is drawn (or the URI's), and neither
 // its label nor its id is taken yet.
 bool Token::ready_for_new_key() {
@@ -471,6 +508,7 @@ void Token::remove_half_made() {
 
 bool Token::generate_key(const KeyShape& shape) {
   CK_FUNCTION_LIST* f = module_->f;
+  const CreationTurn turn;
   if (!ready_for_new_key()) return false;
   Naming naming{uri_.path("object"), newId_};
   CK_BBOOL yes = CK_TRUE;
@@ -508,6 +546,7 @@ bool Token::generate_key(const KeyShape& shape) {
 
 bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
   CK_FUNCTION_LIST* f = module_->f;
+  const CreationTurn turn;
   if (!ready_for_new_key()) return false;
   Naming naming{uri_.path("object"), newId_};
   CK_BBOOL yes = CK_TRUE;
