@@ -3,6 +3,8 @@
 //   pause-after-generate  after C_GenerateKeyPair: create the file QIV_TEST_MARKER, wait 1 s
 //   pause-after-create    the same after each C_CreateObject
 //   half-generate         C_GenerateKeyPair keeps only the public key and reports a device error
+//   rival-after-generate  after C_GenerateKeyPair: a data object with the same label appears, as
+//                         if another command had made its key under that name meanwhile
 //   write-sign-input      C_Sign flips a bit of its input, then signs that
 //   short-signature       C_Sign signs until the signature has a leading zero byte, then
 //                         returns it without that byte (a shorter, still correct answer)
@@ -49,6 +51,18 @@ CK_RV generate(CK_SESSION_HANDLE s, CK_MECHANISM_PTR m, CK_ATTRIBUTE_PTR pub, CK
                CK_OBJECT_HANDLE_PTR privKey) {
   const CK_RV rv = real->C_GenerateKeyPair(s, m, pub, pubCount, priv, privCount, pubKey, privKey);
   if (rv == CKR_OK && fault("pause-after-generate")) mark_and_pause();
+  if (rv == CKR_OK && fault("rival-after-generate")) {
+    for (CK_ULONG i = 0; i < pubCount; ++i) {
+      if (pub[i].type != CKA_LABEL) continue;
+      CK_OBJECT_CLASS data = CKO_DATA;
+      CK_BBOOL yes = CK_TRUE;
+      CK_ATTRIBUTE rival[] = {{CKA_CLASS, &data, sizeof data},
+                              {CKA_TOKEN, &yes, sizeof yes},
+                              pub[i]};
+      CK_OBJECT_HANDLE made = 0;
+      real->C_CreateObject(s, rival, 3, &made);
+    }
+  }
   if (rv == CKR_OK && fault("half-generate")) {
     real->C_DestroyObject(s, *privKey);
     return CKR_DEVICE_ERROR;

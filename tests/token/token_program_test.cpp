@@ -451,6 +451,14 @@ const Failure kFailures[] = {
      },
      kGeneratingV11 + "Hardware token: the token holds an object with that id already.\n",
      Then::kKeyKept},
+    {"a rival of the same label appears",
+     [](const SoftToken& t, const fs::path&) -> Call {
+       const std::string uri =
+           t.uri("k1", Pin::kSource, "", soft_token::misbehaving_module("rival-after-generate"));
+       return {{"-v1.1", "cust", uri, "-STAGE2_KEYGEN"}, uri};
+     },
+     kGeneratingV11 +
+         "Hardware token: another key labelled k1 was made in the token at the same time.\n"},
     {"token keeps half a pair",
      [](const SoftToken& t, const fs::path&) -> Call {
        const std::string uri =
