@@ -121,49 +121,56 @@ std::unique_ptr<token::Token> SoftToken::open_key(std::string_view object,
   return opened;
 }
 
+namespace {
+
+// The program's argv: its path, then `args` (which must outlive it).
+std::vector<char*> program_argv(const std::vector<std::string>& args) {
+  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  return argv;
+}
+
+// Starts the program in `folder` in a session of its own, standard input and outputs on `io`
+// (made its controlling terminal when `terminal`); `other`, if not -1, is closed in the child.
+pid_t start_in_session(const fs::path& folder, const std::vector<std::string>& args, int io,
+                       bool terminal, int other) {
+  std::vector<char*> argv = program_argv(args);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::setsid();
+    if (terminal) ::ioctl(io, TIOCSCTTY, 0);
+    for (const int fd : {0, 1, 2}) ::dup2(io, fd);
+    if (other >= 0) ::close(other);
+    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
+    ::_exit(127);
+  }
+  return child;
+}
+
+}  // namespace
+
 Captured run_detached(const fs::path& folder, const std::vector<std::string>& args) {
   return run_in_child([&]() -> int {
     ::setsid();
     if (::chdir(folder.c_str()) != 0) return 126;
-    std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<char*> argv = program_argv(args);
     ::execv(QIV_TARNWICK_PROGRAM, argv.data());
     return 127;
   });
 }
 
 pid_t start_detached(const fs::path& folder, const std::vector<std::string>& args) {
-  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::setsid();
-    const int null = ::open("/dev/null", O_RDWR);
-    for (const int fd : {0, 1, 2}) ::dup2(null, fd);
-    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
-    ::_exit(127);
-  }
+  const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t child = start_in_session(folder, args, null, false, -1);
+  if (null >= 0) ::close(null);
   return child;
 }
 
 pid_t start_on_terminal(const fs::path& folder, const std::vector<std::string>& args,
                         int& master, int& slave) {
   if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return -1;
-  std::vector<char*> argv{const_cast<char*>(QIV_TARNWICK_PROGRAM)};
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::setsid();
-    ::ioctl(slave, TIOCSCTTY, 0);
-    for (const int fd : {0, 1, 2}) ::dup2(slave, fd);
-    ::close(master);
-    if (::chdir(folder.c_str()) == 0) ::execv(QIV_TARNWICK_PROGRAM, argv.data());
-    ::_exit(127);
-  }
-  return child;
+  return start_in_session(folder, args, slave, true, master);
 }
 
 int wait_for(pid_t child) {
