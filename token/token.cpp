@@ -278,8 +278,17 @@ std::string random_id() {
 
 }  // namespace
 
+// Drawn once, and only when the URI gives no id.
+const std::string& Token::new_key_id() {
+  if (newId_.empty()) {
+    const auto given = uri_.path("id");
+    newId_ = given ? *given : random_id();
+  }
+  return newId_;
+}
+
 std::string Token::new_key_reference() {
-  if (newId_.empty()) newId_ = uri_.path("id").value_or(random_id());
+  static_cast<void>(new_key_id());
   std::string added;
   if (!uri_.path("serial")) added += ";serial=" + percent_encode(serial_, false);
   if (!uri_.path("id")) added += ";id=" + percent_encode(newId_, true);
@@ -483,8 +492,7 @@ bool Token::ready_for_new_key() {
     error_ = "the key reference names no key: give it object= or id=";
     return false;
   }
-  static_cast<void>(new_key_reference());  // draws the id
-  if (newId_.empty()) {
+  if (new_key_id().empty()) {
     error_ = "no random id for the key: the kernel random device gives no bytes";
     return false;
   }

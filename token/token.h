@@ -114,6 +114,7 @@ class Token {
 
  private:
   Token(std::unique_ptr<Module> module, const Uri& uri, std::string serial);
+  [[nodiscard]] const std::string& new_key_id();
   [[nodiscard]] bool ready_for_new_key();
   void remove_half_made();
   [[nodiscard]] bool only_created_carry_name();
