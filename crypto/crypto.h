@@ -1,11 +1,12 @@
-// Hash, cipher and buffer primitives: byte helpers, result codes, SHA-1, HMAC-SHA1, AES and
-// AES-CBC with block padding.
+// Hash, cipher and buffer primitives: byte helpers, result codes, SHA-1, HMAC-SHA1, SHA-256,
+// AES and AES-CBC with block padding.
 //
 // Every record here is caller-owned with a fixed field order; operations take the record first
 // and return a result code (0 on success, negative on failure). Nothing here allocates.
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------------
@@ -72,6 +73,29 @@ std::int32_t QIV_SHA1_HMAC_SetInfo(QIV_SHA1_HMAC_CTX* ctx, const void* key, std:
 std::int32_t QIV_SHA1_HMAC_Init(QIV_SHA1_HMAC_CTX* ctx);
 std::int32_t QIV_SHA1_HMAC_Update(QIV_SHA1_HMAC_CTX* ctx, const void* data, std::uint32_t n);
 std::int32_t QIV_SHA1_HMAC_Final(QIV_SHA1_HMAC_CTX* ctx, std::uint8_t* tag);
+
+// ---------------------------------------------------------------------------------------------
+// SHA-256 (FIPS 180-4), the same streaming contract as SHA-1.
+inline constexpr std::uint32_t QIV_SHA256_DIGEST_LEN = 32;
+inline constexpr std::uint32_t QIV_SHA256_BLOCK_LEN = 64;
+
+struct QIV_SHA256_CTX {
+  std::array<std::uint32_t, 8> state;  // chaining values H0..H7
+  std::uint32_t count_low;             // bytes absorbed, low 32 bits
+  std::uint32_t count_high;            // carries out of count_low
+  std::array<std::uint8_t, 64> block;  // partial block; count_low % 64 bytes are valid
+};
+
+// 0, or QIV_ERR_NULL_PTR for a null context.
+std::int32_t QIV_SHA256_Init(QIV_SHA256_CTX* ctx);
+// 0, or QIV_ERR_NULL_PTR for a null context or data pointer (also when n is 0).
+std::int32_t QIV_SHA256_Update(QIV_SHA256_CTX* ctx, const void* data, std::uint32_t n);
+// Writes the 32-byte digest and wipes the whole context (it may have absorbed key material);
+// 0, or QIV_ERR_NULL_PTR with the context untouched. The context must be re-initialised.
+std::int32_t QIV_SHA256_Final(QIV_SHA256_CTX* ctx, std::uint8_t* digest);
+// The digest of n bytes in one call, any length. `data` may be null when n is 0 (an empty
+// buffer); otherwise 0, or QIV_ERR_NULL_PTR for a null pointer.
+std::int32_t QIV_SHA256(const void* data, std::size_t n, std::uint8_t* digest);
 
 // ---------------------------------------------------------------------------------------------
 // AES (FIPS 197), table-driven on little-endian 32-bit words.
