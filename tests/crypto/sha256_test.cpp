@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -81,11 +82,9 @@ TEST_P(Sha256OnPath, NistMonteCarloChain) {
     }
     Bytes md[3] = {seed, seed, seed};
     for (int i = 0; i < 1000; ++i) {
-      Bytes m = md[0];
-      m.insert(m.end(), md[1].begin(), md[1].end());
-      m.insert(m.end(), md[2].begin(), md[2].end());
-      md[0] = md[1];
-      md[1] = md[2];
+      Bytes m;
+      for (const Bytes& d : md) m.insert(m.end(), d.begin(), d.end());
+      std::rotate(md, md + 1, md + 3);
       md[2] = sha256(m.data(), m.size());
     }
     seed = md[2];
@@ -106,7 +105,6 @@ TEST_P(Sha256OnPath, RandomLengthsAndSplitsMatchOpenSsl) {
     const Bytes want = openssl_sha256(msg, n);
     const std::size_t a = rng() % (n + 1), b = a + rng() % (n - a + 1);
     ASSERT_EQ(sha256(msg, n), want) << n;
-    ASSERT_EQ(sha256_cut(msg, n, {a}), want) << n << " cut " << a;
     ASSERT_EQ(sha256_cut(msg, n, {a, b}), want) << n << " cuts " << a << ", " << b;
   }
   for (const std::size_t n : {4096u + 17u, 100000u}) {
@@ -115,19 +113,18 @@ TEST_P(Sha256OnPath, RandomLengthsAndSplitsMatchOpenSsl) {
   }
 }
 
-// The portable code is the reference for the instructions: from random chaining values (every
-// lane distinct) over one to nine blocks, both give the same state.
+// The portable code is the reference for the instructions, from random chaining values.
 TEST(Sha256Paths, InstructionsGiveThePortableStateFromAnyChainingValue) {
   if (!qiv::crypto_detail::cpu_has_sha1_instructions()) GTEST_SKIP() << "no SHA instructions";
   std::mt19937 rng(257);
   for (std::size_t blocks = 1; blocks <= 9; ++blocks) {
-    QIV_SHA256_CTX start;
-    QIV_SHA256_Init(&start);
-    for (auto& word : start.state) word = static_cast<std::uint32_t>(rng());
+    QIV_SHA256_CTX on[2];  // on the instructions, on the portable code
+    QIV_SHA256_Init(&on[0]);
+    for (auto& word : on[0].state) word = static_cast<std::uint32_t>(rng());
+    on[1] = on[0];
     const Bytes msg = random_bytes(rng, 64 * blocks);
-    QIV_SHA256_CTX on[2] = {start, start};
-    for (const bool portable : {true, false}) {
-      qiv::crypto_detail::force_portable(portable);
+    for (const int portable : {0, 1}) {
+      qiv::crypto_detail::force_portable(portable == 1);
       QIV_SHA256_Update(&on[portable], msg.data(), static_cast<std::uint32_t>(msg.size()));
     }
     qiv::crypto_detail::force_portable(false);
