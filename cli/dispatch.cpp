@@ -4,12 +4,8 @@
 #include <array>
 #include <optional>
 
-#include "cli/build_info.h"
 #include "cli/commands.h"
-#include "cli/image_jobs.h"
-#include "cli/key_file_names.h"
 #include "cli/usage.h"
-#include "cli/working_buffers.h"
 #include "sbl/layout.h"
 
 namespace {
@@ -142,41 +138,15 @@ int dispatch(const CommandSet& set, int argc, char** argv) {
   return run(set, *action, argv);
 }
 
-namespace {
-
-// The key files under fixed names, of both sets: no image is ever written over one (the
-// stage-1 commands read the four of their set; a folder often holds both sets' makers).
-constexpr std::array<const char*, 8> kFixedKeyFiles = {
-    kMakerPrivateKeyV21, kMakerEFuseV21, kMakerPublicKeyV21, kStage2PublicKeyV21,
-    kMakerPrivateKeyV11, kMakerEFuseV11, kMakerPublicKeyV11, kStage2PublicKeyV11};
-
-// The signing key given on the command line joins them.
-std::int32_t stage2_job(SignStage2Fn sign, std::uint32_t signatureSize, const char* source,
-                        const char* destination, const char* keyFile) {
-  std::array<const char*, kFixedKeyFiles.size() + 1> keys{};
-  std::copy(kFixedKeyFiles.begin(), kFixedKeyFiles.end(), keys.begin());
-  keys.back() = keyFile;
-  return run_stage2_job(sign, signatureSize, source, destination, keyFile,
-                        {kStage2GenerationOk, keys});
-}
-
-}  // namespace
-
 const CommandSet kCommandSetV11 = {
     kTitleV11,
     "RSA 1024 bits key is generating...\n",
     print_SB10_Usage,
     sb10_Generate_KeyPair,
-    [](const char* source, const char* destination) {
-      return run_stage1_job(sb10_Generate_Stage1, sb10_Context, 0, source, destination,
-                            {kStage1GenerationOk, kFixedKeyFiles});
-    },
+    sb10_Generate_Stage1,
     nullptr,
     sb10_Verify_Stage1,
-    [](const char* source, const char* destination, const char* keyFile) {
-      return stage2_job(sb10_Generate_Stage2, SignedStage2Image::kSignatureSizeV11, source,
-                        destination, keyFile);
-    },
+    sb10_Generate_Stage2,
     sb10_Verify_Stage2,
     sb10_Generate_KeyPair_InToken,
     [](const char* keyFile, const char* uri, const char* referenceFile) {
@@ -189,19 +159,10 @@ const CommandSet kCommandSetV21 = {
     "RSA 2048 bits key is generating...\n",
     print_SB20_Usage,
     sb20_Generate_KeyPair,
-    [](const char* source, const char* destination) {
-      return run_stage1_job(sb20_Generate_Stage1, sb20_Context, 0, source, destination,
-                            {kStage1GenerationOk, kFixedKeyFiles});
-    },
-    [](const char* source, const char* destination) {
-      return run_stage1_job(sb20_Generate_Stage1_Polymorphic, sb20_Context, BuildInfoBlock::kSize,
-                            source, destination, {kStage1GenerationOk, kFixedKeyFiles});
-    },
+    sb20_Generate_Stage1,
+    sb20_Generate_Stage1_Polymorphic,
     sb20_Verify_Stage1,
-    [](const char* source, const char* destination, const char* keyFile) {
-      return stage2_job(sb20_Generate_Stage2, SignedStage2Image::kSignatureSizeV21, source,
-                        destination, keyFile);
-    },
+    sb20_Generate_Stage2,
     sb20_Verify_Stage2,
     sb20_Generate_KeyPair_InToken,
     [](const char* keyFile, const char* uri, const char* referenceFile) {

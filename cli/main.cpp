@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "cli/dispatch.h"
-#include "cli/files.h"
-#include "cli/process_guard.h"
+#include "core/files.h"
+#include "core/process_guard.h"
 #include "cli/usage.h"
 
 namespace {

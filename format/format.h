@@ -1,7 +1,7 @@
 // Every on-disk layout of the tool chain above the device's own records, and the pure operations
 // that lay them out and check them: the key files, the build-information block and the signed
 // stage-2 image. Both programs read them from here: Tarnwick_V21 writes and reads the files
-// (cli/key_store.h moves them between disk and its working buffers), sbinspect describes them.
+// (core/key_store.h moves them between disk and its working buffers), sbinspect describes them.
 //
 // All integers are u32 little-endian. Big numbers (modulus, exponents, primes, signatures) are
 // stored as their digit arrays, least significant byte first (sbl/layout.h). The records that
@@ -221,3 +221,9 @@ static_assert(MakerPublicKeyFileV11::kSignatureSize == sbl::ContextV11::kSignatu
 // or an argument can end a line early, fake a result line or send an escape sequence. Printable
 // ASCII and well-formed UTF-8 are kept as they are.
 [[nodiscard]] std::string printable(std::string_view text);
+
+// A key's fingerprint, the same wherever a key is shown: lower-case hex of the first
+// kFingerprintBytes bytes of SHA-1 over its key part (v2.1: the 268-byte key part of its record;
+// v1.1: the modulus followed by the exponent).
+inline constexpr std::size_t kFingerprintBytes = 8;
+[[nodiscard]] std::string key_fingerprint(std::span<const std::uint8_t> keyPart);

@@ -120,8 +120,7 @@ std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> sha1(ByteView first, ByteView seco
 }
 
 std::string fingerprint(ByteView keyPart) {
-  const auto digest = sha1(keyPart);
-  return hex(ByteView(digest).first(kFingerprintSize));
+  return key_fingerprint(keyPart);
 }
 
 std::string utc_date(std::uint32_t seconds) {

@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "crypto/wipe.h"
+#include "format/format.h"
 #include "sbl/layout.h"
 
 namespace inspect {
@@ -40,7 +41,7 @@ using ByteView = std::span<const std::uint8_t>;
 inline constexpr std::uint64_t kMaxFileSize = std::uint64_t{64} << 20;
 
 // The first bytes of SHA-1 over a key part: enough to tell keys apart at a glance.
-inline constexpr std::size_t kFingerprintSize = 8;
+inline constexpr std::size_t kFingerprintSize = kFingerprintBytes;
 
 enum class KeySet { kV21, kV11 };
 

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 
-#include "cli/token_keys.h"
 #include "format/format.h"
 #include "sbl/layout.h"
 
@@ -42,15 +41,11 @@ void wipe_working_buffers();
 void wipe_private_key_buffers();
 
 // Private key material sits in the buffers only while a command uses it: a command that loads a
-// key holds one of these, and the key is wiped (a token session closed) when the command
-// returns, on every path.
+// key holds one of these, and the key is wiped when the command returns, on every path.
 class PrivateKeyScope {
  public:
   PrivateKeyScope() = default;
   PrivateKeyScope(const PrivateKeyScope&) = delete;
   PrivateKeyScope& operator=(const PrivateKeyScope&) = delete;
-  ~PrivateKeyScope() {
-    wipe_private_key_buffers();
-    drop_token_key();
-  }
+  ~PrivateKeyScope() { wipe_private_key_buffers(); }
 };

@@ -1,4 +1,4 @@
-#include "cli/working_buffers.h"
+#include "core/working_buffers.h"
 
 #include "crypto/wipe.h"
 #include "random/random.h"

@@ -3,7 +3,6 @@
 // (each set's description in sbl/layout.h holds them).
 #pragma once
 
-#include <cstddef>
 #include <string_view>
 
 #include "sbl/layout.h"
@@ -30,8 +29,3 @@ inline constexpr std::string_view kCustomerPublicSuffixV11 =
     sbl::kKeySetV11.files.customerPublicSuffix;
 inline constexpr std::string_view kCustomerPrivateSuffixV11 =
     sbl::kKeySetV11.files.customerPrivateSuffix;
-
-// A customer file name, terminator included, fits in this many bytes: the name buffer that
-// every tool handling these files has always had. A longer base name is refused, never cut
-// short (a shortened name would silently write other files than the ones asked for).
-inline constexpr std::size_t kMaxFileNameBytes = 128;

@@ -1,9 +1,9 @@
-#include "cli/process_guard.h"
+#include "core/process_guard.h"
 
 #include <sys/prctl.h>
 #include <sys/resource.h>
 
-#include "cli/files.h"
+#include "core/files.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // Private-key protection: AES-CBC over the whole file, no padding, a fixed key and IV per mode.
-#include "cli/key_protection.h"
+#include "core/key_protection.h"
 
 #include <algorithm>
 #include <array>

@@ -9,26 +9,30 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cctype>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <utility>
 
-#include "cli/files.h"
-#include "cli/files_seam.h"
-#include "cli/posix_files.h"
-#include "cli/process_guard.h"
-#include "cli/temporary_files.h"
+#include "core/files.h"
+#include "core/digest.h"
+#include "core/files_seam.h"
+#include "core/posix_files.h"
+#include "core/process_guard.h"
+#include "core/temporary_files.h"
 #include "crypto/descriptor.h"
 #include "crypto/wipe.h"
 
 namespace {
 
-constexpr const char* kOpenError = "file open error\n";
-constexpr const char* kWriteError = "file write error\n";
+using core::Class;
+using core::Event;
 
-bool report(const char* message) {
-  std::fputs(message, stdout);
-  return false;
+std::string errno_text(int error) {
+  std::string text = std::strerror(error);
+  if (!text.empty()) text.front() = static_cast<char>(std::tolower(text.front()));
+  return text;
 }
 
 using posix_files::folder_of;
@@ -200,6 +204,10 @@ class OldContents {
 }  // namespace
 
 struct OutputSet::Output {
+  std::string given;   // the name the command was given, for its report
+  std::string what;    // what the file holds, for its report
+  std::size_t size = 0;
+  std::array<std::uint8_t, 32> sha256{};
   std::string target;  // links resolved
   FileAccess access = FileAccess::kShared;
   Existing existing = Existing::kReplace;
@@ -213,7 +221,7 @@ struct OutputSet::Output {
   bool installed = false;
 };
 
-OutputSet::OutputSet() = default;
+OutputSet::OutputSet(core::Report& report) : report_(report) {}
 
 namespace {
 
@@ -259,41 +267,50 @@ bool dress_like(int fd, const struct stat* old, FileAccess access) {
 }  // namespace
 
 bool OutputSet::add_borrowed(const char* path, std::span<const std::uint8_t> bytes,
-                             FileAccess access) {
+                             FileAccess access, Existing existing, std::string what) {
   borrowing_ = true;
-  const bool added = add(path, bytes, access);
+  const bool added = add(path, bytes, access, existing, std::move(what));
   borrowing_ = false;
   return added;
 }
 
 bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileAccess access,
-                    Existing existing) {
+                    Existing existing, std::string what) {
   auto out = std::make_unique<Output>();
   out->access = access;
   out->existing = existing;
+  out->what = std::move(what);
+  out->size = bytes.size();
+  out->sha256 = sha256_of(bytes);
+  const auto cannot_open = [&](const char* cause = nullptr) {
+    report_.refuse(Class::kOutput, Event::kFileOpenError, path == nullptr ? "" : path,
+                   cause != nullptr ? cause : "cannot be written: " + errno_text(errno));
+    return false;
+  };
   const bool ok = [&] {
-    if (path == nullptr || *path == '\0') return report(kOpenError);
+    if (path == nullptr || *path == '\0') return cannot_open("an empty file name");
     const std::optional<std::string> target = resolve_links(path);
-    if (!target) return report(kOpenError);
+    if (!target) return cannot_open("a symbolic link that leads nowhere readable");
     out->target = *target;
+    out->given = path;
 
     struct stat st {};
     out->existed = ::stat(out->target.c_str(), &st) == 0;
-    if (!out->existed && errno != ENOENT) return report(kOpenError);
+    if (!out->existed && errno != ENOENT) return cannot_open();
     bool inPlace = false;
     if (out->existed && existing == Existing::kReplace) {
       // Opening for writing asks the kernel the question the user's permissions answer; it
       // changes nothing, and for a named pipe without a reader it fails instead of waiting.
       out->inPlace =
           open_retrying(out->target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-      if (!out->inPlace.valid() || !make_blocking(out->inPlace)) return report(kOpenError);
+      if (!out->inPlace.valid() || !make_blocking(out->inPlace)) return cannot_open();
       inPlace = needs_in_place(out->target, st);
     }
     if (!inPlace &&
         !out->temp.create(folder_of(out->target), access == FileAccess::kOwnerOnly ? 0600 : 0666)) {
       // A writable file in a folder that is not: the file itself can still take the bytes.
       if (!out->inPlace.valid() || (errno != EACCES && errno != EPERM && errno != EROFS)) {
-        return report(kOpenError);
+        return cannot_open();
       }
       inPlace = true;
     }
@@ -306,8 +323,11 @@ bool OutputSet::add(const char* path, std::span<const std::uint8_t> bytes, FileA
     Descriptor& fd = out->temp.descriptor();
     if (!dress_like(fd.get(), out->existed ? &st : nullptr, access) ||
         !write_all(fd.get(), bytes) || !flush(fd.get(), out->temp.path()) || !fd.close()) {
+      const int error = errno;
       out->temp.remove();
-      return report(kWriteError);
+      report_.refuse(Class::kOutput, Event::kFileWriteError, path,
+                     "cannot be written: " + errno_text(error));
+      return false;
     }
     return true;
   }();
@@ -351,6 +371,7 @@ OutputSet::Result OutputSet::install() {
   const SignalsHeld held;  // from the first step to the last: a signal here waits for the end
   // Every step below can be undone until the last one: new names are unlinked again, the old
   // files come back from their second names and files written in place get their old bytes.
+  std::string failing;  // the output whose step failed
   const auto undo = [&] {
     for (auto& out : outputs_) {
       if (!out->installed) continue;
@@ -365,8 +386,12 @@ OutputSet::Result OutputSet::install() {
     }
   };
   const auto fail = [&](Result result) {
+    const int error = errno;
     undo();
-    if (result == Result::kFailed) report(kWriteError);
+    if (result == Result::kFailed) {
+      report_.refuse(Class::kOutput, Event::kFileWriteError, failing,
+                     "cannot be written: " + errno_text(error));
+    }
     return result;
   };
 
@@ -376,6 +401,7 @@ OutputSet::Result OutputSet::install() {
   for (auto& out : outputs_) {
     if (!out->temp.exists() || out->existing != Existing::kRefuse) continue;
     if (::link(out->temp.path().c_str(), out->target.c_str()) != 0) {
+      failing = out->target;
       if (errno != EEXIST) return fail(Result::kFailed);
       existing_ = out->target;
       return fail(Result::kExists);
@@ -393,6 +419,7 @@ OutputSet::Result OutputSet::install() {
     if (out->existed) keep_second_name(*out);
     if (files_seam::step != nullptr) files_seam::step("rename", out->temp.path().c_str());
     if (::rename(out->temp.path().c_str(), out->target.c_str()) != 0) {
+      failing = out->target;
       return fail(Result::kFailed);
     }
     out->temp.release();
@@ -412,12 +439,16 @@ OutputSet::Result OutputSet::install() {
   };
   for (auto& out : outputs_) {
     if (!out->inPlace.valid() || !regular(*out)) continue;
-    if (!overwrite(*out)) return fail(Result::kFailed);
+    if (!overwrite(*out)) {
+      failing = out->target;
+      return fail(Result::kFailed);
+    }
     out->installed = true;
   }
   for (auto& out : outputs_) {
     if (!out->inPlace.valid() || out->installed) continue;
     if (!write_all(out->inPlace.get(), out->view) || !out->inPlace.close()) {
+      failing = out->target;
       return fail(Result::kFailed);
     }
   }
@@ -425,18 +456,21 @@ OutputSet::Result OutputSet::install() {
     out->backup.remove();
     out->old.discard();
     out->inPlace = Descriptor();  // flushed: its close has nothing left to report
+    report_.wrote({out->given, out->size, out->sha256, out->what});
   }
   return Result::kInstalled;
 }
 
-std::int32_t write_file(const char* path, const std::uint8_t* buffer, std::int32_t count,
-                        FileAccess access) {
+std::int32_t write_file(core::Report& report, const char* path, const std::uint8_t* buffer,
+                        std::int32_t count, FileAccess access, Existing existing,
+                        std::string what) {
   if (count < 0 || (count > 0 && buffer == nullptr)) {
-    report(kWriteError);
+    report.refuse(Class::kOutput, Event::kFileWriteError, path, "nothing to write");
     return -1;
   }
-  OutputSet set;  // installed before the caller's buffer can change
-  if (!set.add_borrowed(path, std::span(buffer, static_cast<std::size_t>(count)), access)) {
+  OutputSet set(report);  // installed before the caller's buffer can change
+  if (!set.add_borrowed(path, std::span(buffer, static_cast<std::size_t>(count)), access,
+                        existing, std::move(what))) {
     return -1;
   }
   return set.install() == OutputSet::Result::kInstalled ? 0 : -1;

@@ -1,10 +1,10 @@
-// Whole-file helpers of the command front end.
+// Whole-file helpers of the command core.
 //
 // Every command moves whole files between disk and memory through these routines. Their rule
-// for failures: an input that cannot be read ends the process at once (the command cannot
-// continue without it, and no output has been written yet, because every command reads all its
-// inputs first); an output that cannot be written is reported to the caller, which fails.
-// Messages go to standard output and end with a line feed.
+// for failures: an input that cannot be read ends the command at once (it cannot continue
+// without it, and no output has been written yet, because every command reads all its inputs
+// first); an output that cannot be written fails the command. Both are refusals told to the
+// command's report (report.h), never printed here.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,10 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <array>
 #include <vector>
 
+#include "core/report.h"
 #include "crypto/wipe.h"
 
 // Largest file the front end reads or writes. Lengths travel as signed 32-bit integers and
@@ -25,34 +27,37 @@ inline constexpr std::int32_t kMaxFileLength = 0x7FFF0000;
 // ---------------------------------------------------------------------------------------------
 // Reading. Each routine opens the file once and checks that it did not change while it was
 // read: its size at the start and at the end, and the bytes actually read, must agree (a file
-// still being written is refused, never taken as its prefix). Failures end the process with
-// status -1 after:
-//   "file open error\n"  the file cannot be opened for reading, is a directory, is shorter than
-//                        a fixed-count read needs, or a read fails;
-//   "file read error\n"  it is not a regular file (its size is unknown), is longer than the
-//                        caller's bound, or changed size while it was read.
-
-// Size in bytes of the file at `path`, 0 to kMaxFileLength.
-[[nodiscard]] std::int32_t get_file_length(const char* path);
+// still being written is refused, never taken as its prefix). A failure is a refusal of the
+// input told to the report, and the routine returns at once:
+//   kFileOpenError  the file cannot be opened for reading, is a folder, is shorter than a
+//                   fixed-count read needs, or a read fails;
+//   kFileReadError  it is not a regular file (its size is unknown), is longer than the
+//                   caller's bound, or changed size while it was read.
 
 // Fills buffer[0, count) with the first count bytes of the file at `path`; later bytes of the
 // file are not read. count 0 only proves that the file opens. Reading never waits for bytes
 // that a regular file does not have; a named pipe is opened without waiting for a writer.
-void read_file(const char* path, std::uint8_t* buffer, std::int32_t count);
+[[nodiscard]] bool read_file(core::Report& report, const char* path, std::uint8_t* buffer,
+                             std::int32_t count);
 
-// Zeroes all of `room`, then reads the whole file at `path` into its start and returns the
-// file's length. A file longer than room is refused before any byte is read: the result is -1,
-// nothing is printed, and room stays all zero (the caller prints the failure line of its
-// command).
-[[nodiscard]] std::int32_t read_whole_file(const char* path, std::span<std::uint8_t> room);
+// Zeroes all of `room`, then reads the whole file at `path` into its start. A file longer than
+// room is kTooLong before any byte is read: nothing is reported, and room stays all zero (the
+// caller refuses it in its own words).
+struct WholeFile {
+  enum Status { kRead, kTooLong, kFailed } status;
+  std::size_t length;  // the bytes read; for kTooLong the file's length
+};
+[[nodiscard]] WholeFile read_whole_file(core::Report& report, const char* path,
+                                        std::span<std::uint8_t> room);
 
 // The whole file at `path` followed by `trailer` zero bytes, for a command that appends that
 // many bytes and writes the result. A file longer than kMaxFileLength - trailer is refused
-// before any byte is read ("file read error"). nullopt after printing "Out of memory.\n" when
-// the buffer cannot be had. The buffer is the only copy of the file a command holds, and it is
-// wiped when it goes away: a v2.1 BL1 is plain code until it has been encrypted in this very
-// buffer, and a command that fails before that must leave no copy of it to the allocator.
-[[nodiscard]] std::optional<qiv::SecretBuffer> read_file_with_trailer(const char* path,
+// before any byte is read (kFileReadError); a buffer that cannot be had is kOutOfMemory. The
+// buffer is the only copy of the file a command holds, and it is wiped when it goes away: a
+// v2.1 BL1 is plain code until it has been encrypted in this very buffer, and a command that
+// fails before that must leave no copy of it to the allocator.
+[[nodiscard]] std::optional<qiv::SecretBuffer> read_file_with_trailer(core::Report& report,
+                                                                      const char* path,
                                                                       std::uint32_t trailer);
 
 // The line printed when memory runs out, wherever that happens.
@@ -97,32 +102,37 @@ enum class Existing {
 //   file or the new one.
 class OutputSet {
  public:
-  OutputSet();
+  explicit OutputSet(core::Report& report);
   ~OutputSet();
   OutputSet(const OutputSet&) = delete;
   OutputSet& operator=(const OutputSet&) = delete;
 
   // Prepares `path` to receive `bytes` (copied; the caller may wipe its buffer at once). False
-  // after printing "file open error\n" (the target cannot be written or created) or
-  // "file write error\n" (the bytes could not all be written and flushed). Every output of the
-  // set is prepared even after one failed, so that each failure is reported.
+  // after reporting kFileOpenError (the target cannot be written or created) or
+  // kFileWriteError (the bytes could not all be written and flushed). Every output of the set
+  // is prepared even after one failed, so that each failure is reported. `what` describes the
+  // file in the report of what was written.
   bool add(const char* path, std::span<const std::uint8_t> bytes,
-           FileAccess access = FileAccess::kShared, Existing existing = Existing::kReplace);
+           FileAccess access = FileAccess::kShared, Existing existing = Existing::kReplace,
+           std::string what = {});
   // As add, except that a file written in place does not get a copy of the bytes: they must
   // stay unchanged until install() returns. A whole image is then never held twice.
   bool add_borrowed(const char* path, std::span<const std::uint8_t> bytes,
-                    FileAccess access = FileAccess::kShared);
+                    FileAccess access = FileAccess::kShared,
+                    Existing existing = Existing::kReplace, std::string what = {});
 
   enum class Result { kInstalled, kFailed, kExists };
-  // Installs every output, or none. kFailed when an add failed (nothing more is printed) or an
-  // install step failed ("file write error\n"); kExists, with nothing printed, when an
-  // Existing::kRefuse target appeared meanwhile: existing_path() names it.
+  // Installs every output, or none, and reports each file written. kFailed when an add failed
+  // (nothing more is reported) or an install step failed (kFileWriteError); kExists, with
+  // nothing reported, when an Existing::kRefuse target appeared meanwhile: existing_path()
+  // names it.
   [[nodiscard]] Result install();
   [[nodiscard]] const std::string& existing_path() const { return existing_; }
 
   struct Output;  // one prepared output (files.cpp)
 
  private:
+  core::Report& report_;
   std::vector<std::unique_ptr<Output>> outputs_;
   bool failed_ = false;
   bool borrowing_ = false;
@@ -130,9 +140,12 @@ class OutputSet {
 };
 
 // One output alone: makes buffer[0, count) the whole content of the file at `path` as an
-// OutputSet of one. 0 on success, -1 after its message.
-[[nodiscard]] std::int32_t write_file(const char* path, const std::uint8_t* buffer,
-                                      std::int32_t count, FileAccess access = FileAccess::kShared);
+// OutputSet of one. 0 on success, -1 after its refusal.
+[[nodiscard]] std::int32_t write_file(core::Report& report, const char* path,
+                                      const std::uint8_t* buffer, std::int32_t count,
+                                      FileAccess access = FileAccess::kShared,
+                                      Existing existing = Existing::kReplace,
+                                      std::string what = {});
 
 // True when something (a file, a folder, a link, even a dangling one) exists under `path`.
 [[nodiscard]] bool name_is_taken(const char* path);

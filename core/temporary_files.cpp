@@ -1,4 +1,4 @@
-#include "cli/temporary_files.h"
+#include "core/temporary_files.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -10,9 +10,9 @@
 #include <cstring>
 #include <utility>
 
-#include "cli/files.h"
-#include "cli/posix_files.h"
-#include "cli/process_guard.h"
+#include "core/files.h"
+#include "core/posix_files.h"
+#include "core/process_guard.h"
 
 namespace {
 
