@@ -24,7 +24,7 @@
 // it), so the command is not run on one.
 #include <array>
 
-#include "cli/commands.h"
+#include "core/commands.h"
 #include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/reference.h"

@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/token_keys.h"
+#include "core/signing_key.h"
 #include "fuzz/fuzz_support.h"
 #include "token/token.h"
 

@@ -30,7 +30,7 @@
 // command-level tests cover it), so the command is not run on one.
 #include <array>
 
-#include "cli/commands.h"
+#include "core/commands.h"
 #include "format/format.h"
 #include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"

@@ -1,5 +1,5 @@
 // The build-information block: a fixed layout in which only the creation time varies.
-#include "cli/build_info.h"
+#include "core/build_info.h"
 
 #include <gtest/gtest.h>
 

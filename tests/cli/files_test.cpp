@@ -1,6 +1,6 @@
 // Whole-file helpers: exact reads and writes; input failures end the process; output failures
 // are reported while the old file survives and no temporary is left behind.
-#include "cli/files.h"
+#include "core/files.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/files_seam.h"
+#include "core/files_seam.h"
 #include "tests/cli/child_process.h"
 #include "tests/cli/expected_texts.h"
 #include "tests/cli/temp_dir.h"

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_protection.h"
+#include "core/key_protection.h"
 #include "crypto/crypto.h"
 #include "rsa/pss_encode.h"
 #include "tests/cli/e2e_support.h"

@@ -17,9 +17,9 @@
 #include <tuple>
 #include <vector>
 
-#include "cli/files.h"
-#include "cli/files_seam.h"
-#include "cli/process_guard.h"
+#include "core/files.h"
+#include "core/files_seam.h"
+#include "core/process_guard.h"
 #include "tests/cli/e2e_support.h"
 #include "tests/cli/expected_texts.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "cli/commands.h"
-#include "cli/key_store.h"
-#include "cli/working_buffers.h"
+#include "core/commands.h"
+#include "core/key_store.h"
+#include "core/working_buffers.h"
 #include "tests/cli/e2e_support.h"
 
 namespace {

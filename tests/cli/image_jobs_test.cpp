@@ -1,6 +1,6 @@
 // The dispatcher's image buffer: what the command sees, what is appended after it, and that an
 // output is written only when the command succeeded.
-#include "cli/image_jobs.h"
+#include "core/image_jobs.h"
 
 #include <gtest/gtest.h>
 

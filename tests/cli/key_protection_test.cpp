@@ -1,6 +1,6 @@
 // Private-key protection against OpenSSL's AES-CBC under the program's constants, restated
 // here: a change to them would orphan every key file in the field, so it must fail a test.
-#include "cli/key_protection.h"
+#include "core/key_protection.h"
 
 #include <gtest/gtest.h>
 

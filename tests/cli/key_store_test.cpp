@@ -1,7 +1,7 @@
 // Key files on disk, through the loaders into the working buffers: round trips at 0600, and
 // files that are truncated, oversized, damaged or protected under the other mode refused
 // before their bytes are used, with the buffers left empty.
-#include "cli/key_store.h"
+#include "core/key_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_protection.h"
-#include "cli/working_buffers.h"
+#include "core/key_protection.h"
+#include "core/working_buffers.h"
 #include "format/format.h"
 #include "tests/cli/child_process.h"
 #include "tests/cli/expected_texts.h"

@@ -23,8 +23,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/build_info.h"
-#include "cli/key_protection.h"
+#include "core/build_info.h"
+#include "core/key_protection.h"
 #include "format/format.h"
 #include "inspect/describe.h"
 #include "sbl/sbl.h"

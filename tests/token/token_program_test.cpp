@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/key_protection.h"
+#include "core/key_protection.h"
 #include "crypto/endian.h"
 #include "tests/cli/expected_texts.h"
 #include "tests/token/soft_token.h"
