@@ -97,6 +97,10 @@ bool name_is_free(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE session, const Naming& 
   return true;
 }
 
+void destroy(const Token::Module& module, std::span<const CK_OBJECT_HANDLE> objects) {
+  for (const CK_OBJECT_HANDLE object : objects) module.f->C_DestroyObject(module.session, object);
+}
+
 // Commands of one user on one machine take turns at making a key: from the check that its
 // label and id are free to the second look after it exists. The second look alone is not
 // enough with every token: a module that keeps objects in files per process (SoftHSM2 does)
@@ -178,9 +182,9 @@ bool Token::use_created_key(const KeyShape& shape) {
 void Token::remove_half_made() {
   if (uri_.path("id")) return;
   std::string ignored;
-  const auto found = detail::find_named(module_->f, module_->session, {std::nullopt, newId_}, ignored);
-  if (!found) return;
-  for (const CK_OBJECT_HANDLE object : *found) module_->f->C_DestroyObject(module_->session, object);
+  const auto found = detail::find_named(module_->f, module_->session, {std::nullopt, newId_},
+                                        ignored);
+  if (found) destroy(*module_, *found);
 }
 
 bool Token::generate_key(const KeyShape& shape) {
@@ -251,7 +255,7 @@ bool Token::store_key(const KeyShape& shape, const RsaKeyParts& key) {
 }
 
 void Token::destroy_created() {
-  for (const CK_OBJECT_HANDLE object : created_) module_->f->C_DestroyObject(module_->session, object);
+  destroy(*module_, created_);
   created_.clear();
 }
 
