@@ -83,6 +83,10 @@ class Token {
   // Finds the one RSA private key the URI names and checks it signs as `shape` requires
   // (mechanism offered, modulus size, exponent). False with error() set otherwise.
   [[nodiscard]] bool use_key(const KeyShape& shape);
+  // Finds the one RSA private key the URI names (the search use_key makes) and returns its
+  // modulus size in bits, without checking it against any shape. nullopt with error() set.
+  // For a caller that picks the key set by the key: ask this, then use_key(shape).
+  [[nodiscard]] std::optional<std::uint32_t> key_modulus_bits();
   // Generates a key pair of `shape` under the URI's label and id (new_key_reference()). Refuses
   // when the URI names no label or id, or an object with them exists already; and, after
   // making it, when any object but the two it made carries its label or id (another command
@@ -114,6 +118,7 @@ class Token {
 
  private:
   Token(std::unique_ptr<Module> module, const Uri& uri, std::string serial);
+  [[nodiscard]] std::optional<unsigned long> find_key();
   [[nodiscard]] const std::string& new_key_id();
   [[nodiscard]] bool ready_for_new_key();
   void remove_half_made();

@@ -11,6 +11,7 @@
 
 #include <cctype>
 #include <functional>
+#include <optional>
 #include <regex>
 #include <string>
 #include <vector>
@@ -552,6 +553,47 @@ TEST(TokenModules, ModuleNameFindsTheRegisteredModule) {
   const Captured r = soft_token::run_detached(work.path(), call.args);
   EXPECT_EQ(r.output, kBannerV11 + kStage2Generated) << r.output;
   EXPECT_EQ(r.status, 0);
+}
+
+// The size of the key a reference names, asked before the set is known; the same open token
+// then uses the key. A name that finds no key, or several, fails both calls alike (one search).
+// The size is in bits, not whole bytes: a key of 1020 bits, which generate_key makes and then
+// refuses as no v1.1 key (leaving it to destroy_created), is 1020.
+TEST(TokenKeySize, GivesTheModulusBitsThenTheSameTokenUsesTheKey) {
+  const SoftToken token;
+  token.make_key("k1", soft_token::kShapeV11);
+  token.make_key("k2", soft_token::kShapeV11);
+  struct Row {
+    std::string object;  // "": the path names no object, and both keys match
+    std::optional<std::uint32_t> bits;
+    std::string error;  // of both calls; "" when both succeed
+  };
+  const Row rows[] = {
+      {"k1", 1024, ""},
+      {"k3", std::nullopt, "no RSA private key in the token matches <uri>"},
+      {"", std::nullopt, "more than one private key matches <uri>; name it with object= or id="},
+  };
+  std::string error;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.object);
+    std::string uri = token.uri(row.object.empty() ? "k1" : row.object);
+    if (row.object.empty()) uri.erase(uri.find(";object=k1"), 10);
+    std::string expected = row.error;
+    if (const std::size_t at = expected.find("<uri>"); at != std::string::npos)
+      expected.replace(at, 5, uri);
+    const auto opened = token::Token::open(token::Uri::parse(uri).value(), error);
+    ASSERT_NE(opened, nullptr) << error;
+    EXPECT_EQ(opened->key_modulus_bits(), row.bits);
+    EXPECT_EQ(opened->error(), expected);
+    EXPECT_EQ(opened->use_key(soft_token::kShapeV11), expected.empty());
+    EXPECT_EQ(opened->error(), expected);
+    EXPECT_EQ(opened->modulus().size(), expected.empty() ? 128u : 0u);
+  }
+  const auto odd = token::Token::open(token::Uri::parse(token.uri("odd")).value(), error);
+  ASSERT_NE(odd, nullptr) << error;
+  EXPECT_FALSE(odd->generate_key({1020, 65537, "v1.1"}));
+  EXPECT_EQ(odd->key_modulus_bits(), 1020u) << odd->error();
+  odd->destroy_created();
 }
 
 }  // namespace
