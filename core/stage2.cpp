@@ -35,20 +35,33 @@ void report_key(Report& report, const char* role, const sbl::KeySetLayout& set,
 }  // namespace
 
 std::int32_t sign_bl2(Report& report, const SignJob& job) {
-  const sbl::KeySetLayout& set = *job.set;
   const Event failed = Event::kStage2GenerationFailed;
   if (output_is_a_key_file(report, job.output, job.keyFiles)) return -1;
+  const PrivateKeyScope secrets;
+  SigningKey key;
+  // Without a set, the key is a reference whose token key's size names the set: the token is
+  // asked first, once.
+  const sbl::KeySetLayout* chosen = job.set;
+  if (chosen == nullptr) {
+    const auto uri = read_key_reference(job.privateKey);
+    if (!uri) {
+      return report.refuse(Class::kKey, failed, job.privateKey,
+                           "no private key file of either set", kKeyFileRejected);
+    }
+    if (!key.use_token(report, *uri, nullptr, job.privateKey)) return kKeyFileRejected;
+    chosen = key.token_set();
+  }
+  const sbl::KeySetLayout& set = *chosen;
   const std::uint32_t signatureSize = signature_size(set);
   auto buffer = read_file_with_trailer(report, job.image, signatureSize);
   if (!buffer) return -1;
   const auto length = static_cast<std::uint32_t>(buffer->size() - signatureSize);
-
-  const PrivateKeyScope secrets;
-  SigningKey key;
-  const std::int32_t rc =
-      set.crtSigning ? load_sb20_private_key(report, failed, job.privateKey, key)
-                     : load_sb10_private_record(report, failed, job.privateKey, key);
-  if (rc != 0) return rc;
+  if (job.set != nullptr) {
+    const std::int32_t rc =
+        set.crtSigning ? load_sb20_private_key(report, failed, job.privateKey, key)
+                       : load_sb10_private_record(report, failed, job.privateKey, key);
+    if (rc != 0) return rc;
+  }
   // The loaders accept only full-size keys, so the signature is exactly signatureSize bytes.
   std::uint32_t written = signatureSize;
   // The signing call checks the signature with the key's public part: a key damaged inside its

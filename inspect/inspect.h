@@ -166,6 +166,11 @@ struct Input {
 // One JSON object on one line, ending with a line feed.
 [[nodiscard]] std::string render_json(const Report& report);
 
+// A JSON string: quotes, backslash and every control character escaped (C0, DEL, and C1, which
+// a terminal may act on when a script prints a value); bytes that are not UTF-8 (a file name
+// may hold any) become U+FFFD, so the output is always valid JSON.
+[[nodiscard]] std::string json_string(std::string_view s);
+
 // 2 when a file could not be inspected, else 1 when any check failed, else 0.
 [[nodiscard]] int exit_status(std::span<const Report> reports);
 

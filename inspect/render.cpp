@@ -60,9 +60,13 @@ void append_escape(std::string& out, unsigned char code) {
   out += escaped;
 }
 
-// A JSON string: quotes, backslash and every control character escaped (C0, DEL, and C1, which
-// a terminal may act on when a script prints a value); bytes that are not UTF-8 (a file name
-// may hold any) become U+FFFD, so the output is always valid JSON.
+std::string json_value(const Value& value) {
+  if (const auto* number = std::get_if<std::uint64_t>(&value)) return std::to_string(*number);
+  return json_string(std::get<std::string>(value));
+}
+
+}  // namespace
+
 std::string json_string(std::string_view s) {
   std::string out = "\"";
   for (std::size_t i = 0; i < s.size();) {
@@ -88,13 +92,6 @@ std::string json_string(std::string_view s) {
   }
   return out + "\"";
 }
-
-std::string json_value(const Value& value) {
-  if (const auto* number = std::get_if<std::uint64_t>(&value)) return std::to_string(*number);
-  return json_string(std::get<std::string>(value));
-}
-
-}  // namespace
 
 std::string render_text(const Report& report) {
   std::string out = printable(report.file) + ": " + std::string(kind_text(report.kind));

@@ -1,0 +1,291 @@
+#include "tarnwick/command_line.h"
+
+#include <algorithm>
+#include <array>
+
+namespace tarnwick {
+
+namespace {
+
+// Each option once: its names, whether it takes a value, and the commands that accept it.
+enum Bit : unsigned {
+  kKeysMakerBit = 1u << 0,
+  kKeysCustomerBit = 1u << 1,
+  kSecureBit = 1u << 2,
+  kSignBit = 1u << 3,
+  kVerifyBit = 1u << 4,
+};
+constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit;
+constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit;
+
+struct Option {
+  std::string_view name;
+  std::string_view shortName;
+  bool takesValue;
+  unsigned commands;
+  std::optional<std::string> CommandLine::*value;
+  bool CommandLine::*flag;
+};
+
+constexpr std::array<Option, 12> kOptions = {{
+    {"--output", "-o", true, kSecureBit | kSignBit, &CommandLine::output, nullptr},
+    {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
+    {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
+    {"--key", "", true, kSignBit | kVerifyBit, &CommandLine::key, nullptr},
+    {"--efuse", "", true, kVerifyBit, &CommandLine::efuse, nullptr},
+    {"--dir", "", true, kKeys, &CommandLine::dir, nullptr},
+    {"--token", "", true, kKeys, &CommandLine::token, nullptr},
+    {"--set", "", true, kAll, &CommandLine::set, nullptr},
+    {"--force", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::force},
+    {"--pad", "", false, kSecureBit, nullptr, &CommandLine::pad},
+    {"--build-info", "", false, kSecureBit, nullptr, &CommandLine::buildInfo},
+    {"--help", "-h", false, kAll, nullptr, &CommandLine::help},
+}};
+
+unsigned bit_of(Command command) {
+  switch (command) {
+    case Command::kKeysMaker:
+      return kKeysMakerBit;
+    case Command::kKeysCustomer:
+      return kKeysCustomerBit;
+    case Command::kSecure:
+      return kSecureBit;
+    case Command::kSign:
+      return kSignBit;
+    case Command::kVerify:
+      return kVerifyBit;
+    default:
+      return 0;
+  }
+}
+
+// The operands each command takes, and what it must be given.
+std::optional<std::string> missing(const CommandLine& line) {
+  const auto need = [](const auto& value, std::string_view what) -> std::optional<std::string> {
+    if (!value) return std::string(what) + " is missing";
+    return std::nullopt;
+  };
+  const std::size_t operands = line.operands.size();
+  switch (line.command) {
+    case Command::kKeysMaker:
+      if (operands != 0) return "keys maker takes no operand (the folder is --dir)";
+      return std::nullopt;
+    case Command::kKeysCustomer:
+      if (operands != 1) return "keys customer takes one NAME";
+      return std::nullopt;
+    case Command::kSecure:
+      if (operands != 1) return "secure takes one BL1 file";
+      if (auto m = need(line.output, "-o OUT")) return m;
+      if (auto m = need(line.maker, "--maker DIR")) return m;
+      return need(line.nextKey, "--next-key KEY.spk");
+    case Command::kSign:
+      if (operands != 1) return "sign takes one BL2 file";
+      if (auto m = need(line.output, "-o OUT")) return m;
+      return need(line.key, "--key KEY.prv");
+    case Command::kVerify:
+      if (operands != 1) return "verify takes one image file";
+      if (line.efuse.has_value() == line.key.has_value()) {
+        return "verify takes either --efuse FILE (a secured BL1) or --key KEY.spk (a signed BL2)";
+      }
+      if (line.nextKey && !line.efuse) return "--next-key goes with --efuse";
+      return std::nullopt;
+    case Command::kHelp:
+      if (operands > 1) return "help takes at most one command";
+      return std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string_view command_name(Command command) {
+  switch (command) {
+    case Command::kKeysMaker:
+      return "keys maker";
+    case Command::kKeysCustomer:
+      return "keys customer";
+    case Command::kSecure:
+      return "secure";
+    case Command::kSign:
+      return "sign";
+    case Command::kVerify:
+      return "verify";
+    case Command::kHelp:
+      return "help";
+    case Command::kVersion:
+      return "version";
+    case Command::kNone:
+      break;
+  }
+  return "";
+}
+
+std::optional<CommandLine> parse(std::span<const std::string_view> args, CommandLine& line,
+                                 std::string& error) {
+  bool optionsEnd = false;
+  bool keysWord = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (!optionsEnd && arg == "--") {
+      optionsEnd = true;
+      continue;
+    }
+    if (!optionsEnd && arg.size() > 1 && arg.front() == '-') {
+      if (arg == "--json") {
+        line.json = true;
+        continue;
+      }
+      if (arg == "--quiet" || arg == "-q") {
+        line.quiet = true;
+        continue;
+      }
+      if (arg == "--version" && line.command == Command::kNone) {
+        line.command = Command::kVersion;
+        continue;
+      }
+      const std::size_t equals = arg.find('=');
+      const std::string_view name = arg.substr(0, equals);
+      const auto option = std::find_if(kOptions.begin(), kOptions.end(), [&](const Option& o) {
+        return o.name == name || (!o.shortName.empty() && o.shortName == name);
+      });
+      if (option == kOptions.end()) {
+        error = "unknown option " + std::string(name);
+        return std::nullopt;
+      }
+      if (option->name == "--help" && line.command == Command::kNone) {
+        line.command = Command::kHelp;
+        continue;
+      }
+      if ((option->commands & bit_of(line.command)) == 0) {
+        error = line.command == Command::kNone || line.command == Command::kVersion ||
+                        line.command == Command::kHelp
+                    ? std::string(option->name) + " comes after a command"
+                    : std::string(option->name) + " does not apply to " +
+                          std::string(command_name(line.command));
+        return std::nullopt;
+      }
+      if (!option->takesValue) {
+        if (equals != std::string_view::npos) {
+          error = std::string(option->name) + " takes no value";
+          return std::nullopt;
+        }
+        line.*(option->flag) = true;
+        continue;
+      }
+      std::string value;
+      if (equals != std::string_view::npos) {
+        value = std::string(arg.substr(equals + 1));
+      } else if (i + 1 < args.size()) {
+        value = std::string(args[++i]);
+      } else {
+        error = std::string(option->name) + " needs a value";
+        return std::nullopt;
+      }
+      if (value.empty()) {
+        error = std::string(option->name) + " needs a value";
+        return std::nullopt;
+      }
+      if (line.*(option->value)) {
+        error = std::string(option->name) + " is given twice";
+        return std::nullopt;
+      }
+      line.*(option->value) = std::move(value);
+      continue;
+    }
+    // A word: the command (two words for keys), then its operands.
+    if (line.command == Command::kNone && !keysWord) {
+      if (arg == "keys") {
+        keysWord = true;
+      } else if (arg == "secure") {
+        line.command = Command::kSecure;
+      } else if (arg == "sign") {
+        line.command = Command::kSign;
+      } else if (arg == "verify") {
+        line.command = Command::kVerify;
+      } else if (arg == "help") {
+        line.command = Command::kHelp;
+      } else {
+        error = "unknown command " + std::string(arg);
+        return std::nullopt;
+      }
+      continue;
+    }
+    if (keysWord && line.command == Command::kNone) {
+      if (arg == "maker") {
+        line.command = Command::kKeysMaker;
+      } else if (arg == "customer") {
+        line.command = Command::kKeysCustomer;
+      } else {
+        error = "keys takes maker or customer, not " + std::string(arg);
+        return std::nullopt;
+      }
+      continue;
+    }
+    line.operands.emplace_back(arg);
+  }
+  if (keysWord && line.command == Command::kNone) {
+    error = "keys takes maker or customer";
+    return std::nullopt;
+  }
+  if (line.command == Command::kNone) {
+    error = "no command given; tarnwick help lists them";
+    return std::nullopt;
+  }
+  if (line.command == Command::kVersion && !line.operands.empty()) {
+    error = "--version takes no operand";
+    return std::nullopt;
+  }
+  if (line.set && *line.set != "v2.1" && *line.set != "v1.1") {
+    error = "--set is v2.1 or v1.1, not " + *line.set;
+    return std::nullopt;
+  }
+  if (!line.help) {
+    if (auto m = missing(line)) {
+      error = *m;
+      return std::nullopt;
+    }
+  }
+  return line;
+}
+
+std::string help_text(Command command) {
+  switch (command) {
+    case Command::kKeysMaker:
+      return "usage: tarnwick keys maker [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
+             "  Makes the maker's key pair and the eFuse value devices will carry, in DIR\n"
+             "  (default: the current folder) under the names Tarnwick_V21 uses. Key files\n"
+             "  are never replaced. With --token the private key is made in the token.\n";
+    case Command::kKeysCustomer:
+      return "usage: tarnwick keys customer NAME [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
+             "  Makes a customer's key pair NAME_V21.spk and NAME_V21.prv (v1.1: NAME.spk,\n"
+             "  NAME.prv) in DIR. Key files are never replaced.\n";
+    case Command::kSecure:
+      return "usage: tarnwick secure BL1 -o OUT --maker DIR --next-key KEY.spk [--set S]\n"
+             "                      [--build-info] [--pad] [--force]\n"
+             "  Secures a BL1 with the maker's files in DIR and embeds the next-stage key\n"
+             "  once its self-signature verifies; the result is checked as a device would.\n"
+             "  --pad pads a v2.1 BL1 with zero bytes to whole AES blocks; --build-info adds\n"
+             "  the build-information block (time: SOURCE_DATE_EPOCH, else the clock).\n";
+    case Command::kSign:
+      return "usage: tarnwick sign BL2 -o OUT --key KEY.prv [--set S] [--force]\n"
+             "  Signs a BL2 with a customer's private key file or key reference.\n";
+    case Command::kVerify:
+      return "usage: tarnwick verify IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
+             "                      [--set S]\n"
+             "  Checks a secured BL1 against an eFuse value, or a signed BL2 with a public\n"
+             "  key file, as a device does; each check is listed with --json.\n";
+    default:
+      break;
+  }
+  return "usage: tarnwick [--json] [--quiet] COMMAND [OPTIONS]\n"
+         "  keys maker    [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
+         "  keys customer NAME [--set ...] [--dir DIR] [--token URI]\n"
+         "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
+         "  sign    BL2 -o OUT --key KEY.prv\n"
+         "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
+         "  help [COMMAND], COMMAND --help, --version\n"
+         "Outputs are never replaced without --force; key files never. See tarnwick(1).\n";
+}
+
+}  // namespace tarnwick
