@@ -42,13 +42,13 @@ build: deps
 	cmake -S . -B $(BUILD) $(call gen,$(BUILD)) $(OWN_ARGS) -DQIV_TESTS=ON $(CMAKE_ARGS) >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
 
-# The four programs alone: what the demo runs and what gets installed. A new build folder is
+# The five programs alone: what the demo runs and what gets installed. A new build folder is
 # configured without the tests (nothing but the compiler is needed); an existing one keeps them.
 programs:
 	@$(call install_missing,$(PROGRAM_PACKAGES))
 	cmake -S . -B $(BUILD) $(call gen,$(BUILD)) $(OWN_ARGS) \
 	  $(if $(wildcard $(BUILD)/CMakeCache.txt),,-DQIV_TESTS=OFF) $(CMAKE_ARGS) >/dev/null
-	cmake --build $(BUILD) -j $(JOBS) --target Tarnwick_V21 sbinspect hdrmark padfill
+	cmake --build $(BUILD) -j $(JOBS) --target Tarnwick_V21 tarnwick sbinspect hdrmark padfill
 
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
@@ -61,7 +61,7 @@ asan: deps
 	  QIV_SANITIZED=1 ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 demo: programs
-	@if [ -x $(BUILD)/cli/Tarnwick_V21 ]; then ./scripts/demo.sh $(BUILD); \
+	@if [ -x $(BUILD)/cli/Tarnwick_V21 ] && [ -x $(BUILD)/tarnwick/tarnwick ]; then ./scripts/demo.sh $(BUILD); \
 	 else echo "The signing program is not built yet."; fi
 
 # Opt-in: benchmarks against OpenSSL, written up in docs/PERFORMANCE.md.
@@ -80,7 +80,7 @@ fuzz: deps
 mutate: deps
 	./scripts/mutate.py
 
-# A .deb of the four programs and their man pages, in $(BUILD)/.
+# A .deb of the five programs, their man pages and the bash completion, in $(BUILD)/.
 package: programs
 	cd $(BUILD) && cpack -G DEB
 

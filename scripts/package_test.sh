@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The installable forms of a build: `cmake --install --prefix` puts programs and man pages in the
-# GNU folders, and the .deb of `make package` unpacks into an empty root where each of the four
-# programs answers with its version line.
+# GNU folders, and the .deb of `make package` unpacks into an empty root where each of the five
+# programs answers with its version line, and the bash completion is in place.
 #
 #   scripts/package_test.sh BUILD_DIR
 set -euo pipefail
@@ -15,7 +15,9 @@ check_tree() {  # root of an installed tree (usr or prefix)
   "$bin/sbinspect" --version | grep -qx 'sbinspect version 2.1'
   "$bin/hdrmark" --version | grep -qx 'hdrmark version 2.1'
   "$bin/padfill" --version | grep -qx 'padfill version 2.1'
-  for page in Tarnwick_V21 sbinspect hdrmark padfill; do
+  "$bin/tarnwick" --version | grep -qx 'tarnwick 2.1'
+  [ -e "$1/share/bash-completion/completions/tarnwick" ] || { echo "no bash completion"; exit 1; }
+  for page in Tarnwick_V21 tarnwick sbinspect hdrmark padfill; do
     [ -e "$man/$page.1" ] || [ -e "$man/$page.1.gz" ] || { echo "no man page $page"; exit 1; }
   done
 }
