@@ -169,6 +169,17 @@ Existing existing_for(const CommandLine& line) {
   return line.force ? Existing::kReplace : Existing::kRefuse;
 }
 
+// An image command never writes over its own input, --force or not: the input is the only copy
+// of what was secured or signed, and a slip in the arguments must not lose it.
+bool output_is_the_input(Result& result) {
+  const CommandLine& line = *result.line;
+  const std::string& input = line.operands.front();
+  if (!same_file(line.output->c_str(), input.c_str())) return false;
+  result.report.refuse(Class::kOutput, core::Event::kSilent, *line.output,
+                       "is the input " + input + "; write the output to another file");
+  return true;
+}
+
 void make_keys(Result& result) {
   const CommandLine& line = *result.line;
   const sbl::KeySetLayout& set = set_named(line.set) ? *set_named(line.set) : sbl::kKeySetV21;
@@ -204,6 +215,7 @@ void make_keys(Result& result) {
 
 void secure(Result& result) {
   const CommandLine& line = *result.line;
+  if (output_is_the_input(result)) return;
   const std::string makerDir = *line.maker;
   // The set is the next-stage key's; the maker folder must hold that set's files.
   if (!settle_set(result, {{*line.nextKey, KeyKind::kPublic}})) return;
@@ -236,6 +248,7 @@ void secure(Result& result) {
 
 void sign(Result& result) {
   const CommandLine& line = *result.line;
+  if (output_is_the_input(result)) return;
   if (!settle_set(result, {{*line.key, KeyKind::kPrivate}})) return;
   const std::array<const char*, 1> keyFiles = {line.key->c_str()};
   core::SignJob job;

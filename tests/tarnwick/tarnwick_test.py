@@ -94,6 +94,8 @@ def cases(w):
          "tarnwick: kv2.1/privateKey_V21.dat: exists already"),
         (["keys", "maker", "--dir", "kv2.1", "--force"], 2, "--force does not apply to keys maker"),
         (["sign", "bl2.bin", "-o", prv21, "--key", prv21, "--force"], 73, f"tarnwick: {prv21}: is a key file"),
+        (["sign", "bl2.bin", "-o", "./bl2.bin", "--key", prv21, "--force"], 73,
+         "tarnwick: ./bl2.bin: is the input bl2.bin"),
         (["keys", "customer", "bob", "--dir", "kt", "--token", "pkcs11:token=x?module-path=/nonexistent.so"],
          69, "tarnwick: kt/bob_V21.prv: "),
     ]
