@@ -9,8 +9,9 @@ the layers below it, nothing else.
     tools: stand-alone, includes nothing of ours
 
 core is the command core both programs call; inspect may use its public headers (the
-recognisers), never a program's. The two programs (faces), cli (Tarnwick_V21) and tarnwick, may
-use everything below them but not each other. A folder that does not exist yet is skipped.
+recognisers), never a program's. The two programs (faces), cli (Tarnwick_V21) and tarnwick,
+may use the public headers of every layer below them, never each other. A folder that does not
+exist yet is skipped.
 Tests, fuzz harnesses and benchmarks may include anything: they look inside on purpose.
 """
 import pathlib

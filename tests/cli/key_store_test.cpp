@@ -52,30 +52,14 @@ class KeyStore : public testing::Test {
     EXPECT_EQ(outputs.install(), OutputSet::Result::kInstalled);
     return read_bytes(dir / name);
   }
-  // The loaders, each with a report and a key of its own; `report` keeps the last one's.
-  std::int32_t sb20_private(const std::string& name) {
+  // A loader of each kind, with a fresh report (kept in `report` for expect_refused).
+  std::int32_t load(decltype(&load_sb20_private_key) loader, const std::string& name) {
     report = core::Report();
-    return load_sb20_private_key(report, kRefused, path(name).c_str(), key);
+    return loader(report, kRefused, path(name).c_str(), key);
   }
-  std::int32_t sb10_maker(const std::string& name) {
+  std::int32_t load(decltype(&load_sb20_public_key) loader, const std::string& name) {
     report = core::Report();
-    return load_sb10_maker_private_key(report, kRefused, path(name).c_str(), key);
-  }
-  std::int32_t sb10_record(const std::string& name) {
-    report = core::Report();
-    return load_sb10_private_record(report, kRefused, path(name).c_str(), key);
-  }
-  std::int32_t sb20_signed_public(const std::string& name) {
-    report = core::Report();
-    return load_sb20_signed_public_key(report, kRefused, path(name).c_str());
-  }
-  std::int32_t sb20_public(const std::string& name) {
-    report = core::Report();
-    return load_sb20_public_key(report, kRefused, path(name).c_str());
-  }
-  std::int32_t sb10_public(const std::string& name) {
-    report = core::Report();
-    return load_sb10_public_record(report, kRefused, path(name).c_str());
+    return loader(report, kRefused, path(name).c_str());
   }
   // The last load was refused once, as `kind`, under `event`, naming the file.
   void expect_refused(const std::string& name, core::Class kind, core::Event event = kRefused) {
@@ -101,11 +85,11 @@ TEST_F(KeyStore, PrivateKeyFilesRoundTripAndAreOwnerOnly) {
     ASSERT_EQ(::stat(path(name).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
   }
-  ASSERT_EQ(sb20_private("k_V21.prv"), 0);
+  ASSERT_EQ(load(load_sb20_private_key, "k_V21.prv"), 0);
   EXPECT_EQ(Bytes(privateKey.begin(), privateKey.begin() + privateKeyLen), crt);
-  ASSERT_EQ(sb10_maker("privateKey.dat"), 0);
+  ASSERT_EQ(load(load_sb10_maker_private_key, "privateKey.dat"), 0);
   EXPECT_EQ(Bytes(privateKey.begin(), privateKey.begin() + privateKeyLen), plain);
-  ASSERT_EQ(sb10_record("k.prv"), 0);
+  ASSERT_EQ(load(load_sb10_private_record, "k.prv"), 0);
   // n and d only: all the plain-form signature reads.
   EXPECT_EQ(Bytes(privateKey.begin(), privateKey.begin() + privateKeyLen),
             Bytes(plain.begin(), plain.begin() + 264));
@@ -117,13 +101,13 @@ TEST_F(KeyStore, FileProtectedInOneModeIsRefusedInTheOther) {
   protect("a", kProtectionV11, zero_filled(synthetic_blob(KeyForm::kCrt), 12));
   protect("b", kProtectionV21, zero_filled(synthetic_blob(KeyForm::kPlain), 4));
   protect("c", kProtectionV21, private_record());
-  EXPECT_EQ(sb20_private("a"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb20_private_key, "a"), kKeyFileRejected);
   EXPECT_TRUE(privateKeyLen == 0 && all_zero(privateKey));
   expect_refused("a", core::Class::kKey);
-  EXPECT_EQ(sb10_maker("b"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb10_maker_private_key, "b"), kKeyFileRejected);
   EXPECT_TRUE(privateKeyLen == 0 && all_zero(privateKey));
   expect_refused("b", core::Class::kKey);
-  EXPECT_EQ(sb10_record("c"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb10_private_record, "c"), kKeyFileRejected);
   EXPECT_TRUE(privateKeyLen == 0 && all_zero(privateKey) && all_zero(sb10_privkey_file));
   expect_refused("c", core::Class::kKey);
 }
@@ -150,7 +134,7 @@ TEST_F(KeyStore, DamagedV21PrivateKeyFilesAreRefused) {
   for (const auto& [bytes, result, event] : cases) {
     write_bytes(dir / "bad", bytes);
     privateKeyLen = 99;
-    EXPECT_EQ(sb20_private("bad"), result) << bytes.size();
+    EXPECT_EQ(load(load_sb20_private_key, "bad"), result) << bytes.size();
     EXPECT_TRUE(privateKeyLen == 0 && all_zero(privateKey)) << bytes.size();
     expect_refused("bad", core::Class::kKey, event);
   }
@@ -162,33 +146,33 @@ TEST_F(KeyStore, PublicKeyFilesAreBoundedBeforeUse) {
     set_le32(file, static_cast<std::size_t>(offset), static_cast<std::uint32_t>(value));
   }
   write_bytes(dir / "k_V21.spk", file);
-  ASSERT_EQ(sb20_signed_public("k_V21.spk"), 0);
+  ASSERT_EQ(load(load_sb20_signed_public_key, "k_V21.spk"), 0);
   EXPECT_EQ(publicKeyLen, 548u);
   write_bytes(dir / "part", Bytes(file.begin(), file.begin() + 268));
-  EXPECT_EQ(sb20_public("part"), 0);
-  EXPECT_EQ(sb20_signed_public("part"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb20_public_key, "part"), 0);
+  EXPECT_EQ(load(load_sb20_signed_public_key, "part"), kKeyFileRejected);
   Bytes bogus = file;
   set_le32(bogus, 288, 0x7FFFFFFF);
   Bytes oversized = file;
   oversized.resize(1025);
   for (const Bytes& bad : {bogus, oversized}) {
     write_bytes(dir / "bad", bad);
-    EXPECT_EQ(sb20_signed_public("bad"), kKeyFileRejected);
+    EXPECT_EQ(load(load_sb20_signed_public_key, "bad"), kKeyFileRejected);
     EXPECT_TRUE(publicKeyLen == 0 && all_zero(publicKey));
     expect_refused("bad", core::Class::kKey);
   }
-  EXPECT_EQ(sb20_public("bad"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb20_public_key, "bad"), kKeyFileRejected);
   expect_refused("bad", core::Class::kKey);
 
   Bytes record(308, 0);
   fill_sb10_public_record(std::span<std::uint8_t, 308>(record),
                           std::span<const std::uint8_t, 132>(pattern_bytes(132, 4)));
   write_bytes(dir / "k.spk", record);
-  ASSERT_EQ(sb10_public("k.spk"), 0);
+  ASSERT_EQ(load(load_sb10_public_record, "k.spk"), 0);
   EXPECT_EQ(publicKeyLen, 132u);
   set_le32(record, 36, 0xFFFFFF80);
   write_bytes(dir / "k.spk", record);
-  EXPECT_EQ(sb10_public("k.spk"), kKeyFileRejected);
+  EXPECT_EQ(load(load_sb10_public_record, "k.spk"), kKeyFileRejected);
   EXPECT_TRUE(publicKeyLen == 0 && all_zero(publicKey));
   expect_refused("k.spk", core::Class::kKey);
 }
@@ -203,12 +187,12 @@ TEST_F(KeyStore, ShortFixedCountRecordsAreRefusedAndLeaveNoKey) {
   write_bytes(dir / "k.spk", record);
   write_bytes(dir / "short.prv", pattern_bytes(639, 5));
   write_bytes(dir / "short.spk", pattern_bytes(307, 6));
-  ASSERT_EQ(sb10_record("k.prv"), 0);
-  EXPECT_EQ(sb10_record("short.prv"), kKeyFileRejected);
+  ASSERT_EQ(load(load_sb10_private_record, "k.prv"), 0);
+  EXPECT_EQ(load(load_sb10_private_record, "short.prv"), kKeyFileRejected);
   EXPECT_TRUE(privateKeyLen == 0 && all_zero(privateKey));
   expect_refused("short.prv", core::Class::kInput, core::Event::kFileOpenError);
-  ASSERT_EQ(sb10_public("k.spk"), 0);
-  EXPECT_EQ(sb10_public("short.spk"), kKeyFileRejected);
+  ASSERT_EQ(load(load_sb10_public_record, "k.spk"), 0);
+  EXPECT_EQ(load(load_sb10_public_record, "short.spk"), kKeyFileRejected);
   EXPECT_TRUE(publicKeyLen == 0 && all_zero(publicKey));
   expect_refused("short.spk", core::Class::kInput, core::Event::kFileOpenError);
 }
