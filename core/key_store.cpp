@@ -159,6 +159,7 @@ std::int32_t load_sb20_public_key(core::Report& report, core::Event refused, con
 }
 
 std::int32_t load_sb10_public_record(core::Report& report, core::Event refused, const char* path) {
+  drop_public_key();  // a file that cannot be read leaves no earlier key behind
   std::fill(sb10_pubkey_file.begin(), sb10_pubkey_file.end(), std::uint8_t{0});
   if (!read_file(report, path, sb10_pubkey_file.data(),
                  static_cast<std::int32_t>(sb10_pubkey_file.size()))) {

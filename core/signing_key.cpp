@@ -25,6 +25,11 @@ token::KeyShape shape_of(const sbl::KeySetLayout& set) {
   return {set.modulusBits, set.publicExponent, set.name};
 }
 
+// The reference to a new key, with its line feed, must be read back as one (read_key_reference).
+bool reference_fits(token::Token& token) {
+  return token.new_key_reference().size() + 1 <= kMaxKeyReferenceSize;
+}
+
 // A number of `count` digits as a big-endian byte string of its significant bytes, in a buffer
 // that is wiped whole when it goes (these are the key's secret parts).
 std::span<const std::uint8_t> big_endian(const std::uint32_t* digits, std::uint32_t count,
@@ -154,7 +159,7 @@ bool SigningKey::use_token(Report& report, const std::string& uri, const sbl::Ke
 bool SigningKey::generate_in_token(Report& report, const std::string& uri,
                                    const sbl::KeySetLayout& set, const std::string& file) try {
   if (!open(report, uri, file)) return false;
-  if (token_->new_key_reference().size() + 1 > kMaxKeyReferenceSize) {
+  if (!reference_fits(*token_)) {
     return token_failed(report, "the key reference would be longer than " +
                                     std::to_string(kMaxKeyReferenceSize) + " bytes", file_);
   }
@@ -172,7 +177,7 @@ bool SigningKey::store_in_token(Report& report, const std::string& uri,
                                 const sbl::KeySetLayout& set, const QIV_RSA_PRIVATE_KEY& key,
                                 const std::string& file) try {
   if (!open(report, uri, file)) return false;
-  if (token_->new_key_reference().size() + 1 > kMaxKeyReferenceSize) {
+  if (!reference_fits(*token_)) {
     return token_failed(report, "the key reference would be longer than " +
                                     std::to_string(kMaxKeyReferenceSize) + " bytes", file_);
   }

@@ -1,8 +1,7 @@
-// For harnesses that also run a command of the front end: a private temporary folder for the
-// files it reads, and a scope that keeps its printed lines out of the fuzzer's output.
+// For harnesses that also run a command of the core: a private temporary folder for the files
+// it reads.
 #pragma once
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -44,27 +43,6 @@ class TempFolder {
  private:
   std::string path_;
   std::set<std::string> files_;
-};
-
-// Standard output goes to /dev/null while this lives (libFuzzer reports on standard error).
-class QuietStdout {
- public:
-  QuietStdout() : saved_(::dup(STDOUT_FILENO)) {
-    std::fflush(stdout);
-    const int null = ::open("/dev/null", O_WRONLY);
-    if (saved_ < 0 || null < 0 || ::dup2(null, STDOUT_FILENO) < 0) std::abort();
-    ::close(null);
-  }
-  ~QuietStdout() {
-    std::fflush(stdout);
-    ::dup2(saved_, STDOUT_FILENO);
-    ::close(saved_);
-  }
-  QuietStdout(const QuietStdout&) = delete;
-  QuietStdout& operator=(const QuietStdout&) = delete;
-
- private:
-  int saved_;
 };
 
 }  // namespace fuzz

@@ -17,14 +17,15 @@
 //   key: QIV_SBL_CTX_CHK_BAD_SIGNATURE, signature zeroed; else 0;
 // - no other context byte changes, the image and eFuse value are only read, and a context that
 //   passed passes again unchanged.
-// Then the command itself (sb20_Verify_Stage1 / sb10_Verify_Stage1) on the same bytes written to
-// files in a private folder: it succeeds exactly when the image holds a whole context and the
-// check, with the first 20 (16) bytes of the eFuse file, is predicted to pass. An eFuse file
-// shorter than that ends the process inside the file helpers (the command-level tests cover
-// it), so the command is not run on one.
+// Then the command itself (core::verify_bl1 in either set) on the same bytes written to files in
+// a private folder: it succeeds exactly when the image holds a whole context and the check,
+// with the first 20 (16) bytes of the eFuse file, is predicted to pass. Otherwise it is refused
+// once: an eFuse file shorter than that as an input (naming it), anything else as an image
+// that does not verify (naming the image).
 #include <array>
 
 #include "core/commands.h"
+#include "sbl/layout.h"
 #include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/reference.h"
@@ -104,23 +105,24 @@ Outcome predict(const Format& f, Span eFuse, Span context, Span image) {
 
 // "-VERIFY" on the input written to files; its result must be the predicted one.
 void run_command(bool v11, const Format& f, const fuzz::Bytes& eFuse, const fuzz::Bytes& file) {
-  if (eFuse.size() < f.eFuseSize) return;
   static fuzz::TempFolder folder("context-check-fuzz");
   const std::string imagePath = folder.write("secured.bin", file);
   const std::string eFusePath = folder.write("eFuse.dat", eFuse);
-  std::int32_t rc = 0;
-  {
-    const fuzz::QuietStdout quiet;
-    rc = v11 ? sb10_Verify_Stage1(imagePath.c_str(), eFusePath.c_str())
-             : sb20_Verify_Stage1(imagePath.c_str(), eFusePath.c_str());
-  }
+  core::Report report;
+  const std::int32_t rc = core::verify_bl1(report, v11 ? sbl::kKeySetV11 : sbl::kKeySetV21,
+                                           imagePath.c_str(), eFusePath.c_str());
+  const bool eFuseShort = eFuse.size() < f.eFuseSize;
   bool passes = false;
-  if (file.size() >= f.contextSize) {
+  if (!eFuseShort && file.size() >= f.contextSize) {
     const Span all(file);
     const std::size_t code = file.size() - f.contextSize;
     passes = predict(f, Span(eFuse).first(f.eFuseSize), all.subspan(code), all.first(code)).rc == 0;
   }
   FUZZ_CHECK(rc == (passes ? 0 : -1));
+  FUZZ_CHECK(report.refused() == !passes);
+  if (passes) return;
+  FUZZ_CHECK(report.refused_as(eFuseShort ? core::Class::kInput : core::Class::kVerify));
+  FUZZ_CHECK(report.refusal()->file == (eFuseShort ? eFusePath : imagePath));
 }
 
 }  // namespace

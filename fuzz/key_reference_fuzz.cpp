@@ -68,11 +68,11 @@ void check_reference(const std::uint8_t* data, std::size_t size) {
   FUZZ_CHECK(file != nullptr);
   FUZZ_CHECK(std::fwrite(data, 1, size, file) == size);
   std::fclose(file);
-  const auto reference = read_key_reference(path.c_str());
+  const auto reference = core::read_key_reference(path.c_str());
   ::unlink(path.c_str());
   if (!reference) return;
   FUZZ_CHECK(reference->rfind("pkcs11:", 0) == 0);
-  FUZZ_CHECK(reference->size() <= kMaxKeyReferenceSize);
+  FUZZ_CHECK(reference->size() <= core::kMaxKeyReferenceSize);
   FUZZ_CHECK(reference->back() != '\n' && reference->back() != '\r');
   check_uri(*reference);
 }

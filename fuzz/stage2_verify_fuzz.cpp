@@ -5,14 +5,13 @@
 //   choice bit 0: the v1.1 set (else v2.1); bit 1: the library call below uses the odd
 //   signature length instead of the set's.
 //
-// The command's way, with the key built by the front end's own key-file code (key_files.h):
+// The command's way, with the key built by the command core's own key-file code (key_store.h):
 // - v2.1: the whole file (at most 1024 bytes) in a cleared 1024-byte key buffer; the file must
 //   pass sb20_key_part_ok; then the first S - 256 image bytes are the message and the last 256
 //   the signature, verified in place with key length 268.
-// - v1.1: exactly 308 record bytes (a shorter file ends the process inside the file helpers,
-//   which the command-level tests cover, so here it is zero-padded; a longer one's tail is not
-//   read); sb10_verification_key builds modulus-then-exponent in a cleared 1024-byte buffer;
-//   then as v2.1 with a 128-byte signature.
+// - v1.1: exactly 308 record bytes (a shorter file is refused as an input, so here it is
+//   zero-padded; a longer one's tail is not read); sb10_verification_key builds
+//   modulus-then-exponent in a cleared 1024-byte buffer; then as v2.1 with a 128-byte signature.
 // The library's way, without the front end's gate: the first 268 (132) key file bytes as the
 // key part, so that the v2.1 digit count comes from the record's own length fields.
 // Invariants, both ways:
@@ -24,13 +23,15 @@
 // - the key and the message are only read; nothing outside the buffers is written;
 // - the key the front end builds is the record's modulus followed by its exponent bytes, and
 //   nothing else, or nothing at all.
-// Then the command itself (sb20_Verify_Stage2 / sb10_Verify_Stage2) on the same bytes written to
-// files in a private folder: it must succeed exactly when the command's way above verified.
-// A v1.1 key file shorter than 308 bytes ends the process inside the file helpers (the
-// command-level tests cover it), so the command is not run on one.
+// Then the command itself (core::verify_bl2 in either set) on the same bytes written to files in
+// a private folder: it must succeed exactly when the command's way above verified (and a v1.1
+// key file was whole). Otherwise it is refused once: a v1.1 key file shorter than 308 bytes as
+// an input, any other key file as a key, and an image that does not verify as such, each
+// naming its file.
 #include <array>
 
 #include "core/commands.h"
+#include "sbl/layout.h"
 #include "format/format.h"
 #include "fuzz/command_files.h"
 #include "fuzz/fuzz_support.h"
@@ -144,17 +145,24 @@ bool command_path(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file)
 
 // "-STAGE2_VERIFY" on the input written to files.
 void run_command(bool v11, const fuzz::Bytes& keyFile, const fuzz::Bytes& file, bool verifies) {
-  if (v11 && keyFile.size() < kRecordV11) return;
   static fuzz::TempFolder folder("stage2-verify-fuzz");
   const std::string imagePath = folder.write("signed.bin", file);
   const std::string keyPath = folder.write("key.spk", keyFile);
-  std::int32_t rc = 0;
-  {
-    const fuzz::QuietStdout quiet;
-    rc = v11 ? sb10_Verify_Stage2(imagePath.c_str(), keyPath.c_str())
-             : sb20_Verify_Stage2(imagePath.c_str(), keyPath.c_str());
-  }
+  core::Report report;
+  const std::int32_t rc = core::verify_bl2(report, v11 ? sbl::kKeySetV11 : sbl::kKeySetV21,
+                                           imagePath.c_str(), keyPath.c_str());
+  const bool keyShort = v11 && keyFile.size() < kRecordV11;
+  verifies = verifies && !keyShort;
   FUZZ_CHECK(rc == (verifies ? 0 : -1));
+  FUZZ_CHECK(report.refused() == !verifies);
+  if (verifies) return;
+  const core::Refusal& refusal = *report.refusal();
+  if (keyShort) {
+    FUZZ_CHECK(refusal.kind == core::Class::kInput && refusal.file == keyPath);
+  } else {
+    FUZZ_CHECK((refusal.kind == core::Class::kKey && refusal.file == keyPath) ||
+               (refusal.kind == core::Class::kVerify && refusal.file == imagePath));
+  }
 }
 
 // The library's contract, without the front end's gate.

@@ -4,7 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstdlib>
 #include <ctime>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "core/commands.h"
 
 namespace {
 
@@ -24,24 +30,43 @@ TEST(BuildInfo, LayoutIsZeroTimeZeroThenText) {
   EXPECT_EQ(block, expected);
 }
 
-TEST(BuildInfo, StampsTheCurrentTimeAndOnlyTheTimeDiffers) {
-  Block now;
+// The time stamped is SOURCE_DATE_EPOCH when it is set (any decimal below 2^32, the field's
+// range), else the clock; anything else is refused with its cause. Only the time differs.
+TEST(BuildInfo, StampsSourceDateEpochElseTheClockAndOnlyTheTimeDiffers) {
+  const char* saved = std::getenv("SOURCE_DATE_EPOCH");
+  const std::string restore = saved != nullptr ? saved : "";
+  const std::pair<const char*, std::optional<std::uint32_t>> cases[] = {
+      {"1700000000", 1700000000u}, {"0", 0u},          {"4294967295", 0xFFFFFFFFu},
+      {"4294967296", std::nullopt}, {"", std::nullopt}, {"-1", std::nullopt},
+      {"12x", std::nullopt},        {" 12", std::nullopt}};
+  for (const auto& [value, expected] : cases) {
+    ::setenv("SOURCE_DATE_EPOCH", value, 1);
+    std::string cause;
+    EXPECT_EQ(core::build_time(cause), expected) << value;
+    EXPECT_EQ(cause.empty(), expected.has_value()) << value;
+  }
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  std::string cause;
   const auto before = static_cast<std::uint32_t>(std::time(nullptr));
-  mk_BL_Info(now.data());
+  const std::optional<std::uint32_t> now = core::build_time(cause);
   const auto after = static_cast<std::uint32_t>(std::time(nullptr));
-  const std::uint32_t stamped = std::uint32_t{now[4]} | std::uint32_t{now[5]} << 8 |
-                                std::uint32_t{now[6]} << 16 | std::uint32_t{now[7]} << 24;
-  EXPECT_GE(stamped, before);
-  EXPECT_LE(stamped, after);
+  ASSERT_TRUE(now.has_value());
+  EXPECT_GE(*now, before);
+  EXPECT_LE(*now, after);
+  if (saved != nullptr) ::setenv("SOURCE_DATE_EPOCH", restore.c_str(), 1);
 
-  Block later;
-  fill_build_info(later.data(), stamped + 1);
-  for (std::size_t i = 0; i < now.size(); ++i) {
+  Block stamped, later;
+  mk_BL_Info(stamped.data(), *now);
+  mk_BL_Info(later.data(), *now + 1);
+  EXPECT_EQ(std::uint32_t{stamped[4]} | std::uint32_t{stamped[5]} << 8 |
+                std::uint32_t{stamped[6]} << 16 | std::uint32_t{stamped[7]} << 24,
+            *now);
+  for (std::size_t i = 0; i < stamped.size(); ++i) {
     if (i < 4 || i > 7) {
-      EXPECT_EQ(now[i], later[i]) << i;
+      EXPECT_EQ(stamped[i], later[i]) << i;
     }
   }
-  EXPECT_NE(now, later);
+  EXPECT_NE(stamped, later);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// Running code in a child process and capturing what it prints. The front end ends the process
-// on input failures and reports through its exit status, so most of its behaviour is observed
-// from outside: the built program in a temporary folder, or a function run in a forked child.
+// Running code in a child process and capturing what it prints. The program reports through
+// its lines and its exit status, so most of its behaviour is observed from outside: the built
+// program in a temporary folder, or a function run in a forked child (which may drop its
+// privileges, limit its file size or take a signal without touching the test process).
 //
 //   TempDir dir;
 //   const Captured run = run_tarnwick(dir.path(), {"-v2.1", "-help"});

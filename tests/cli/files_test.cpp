@@ -1,5 +1,6 @@
-// Whole-file helpers: exact reads and writes; input failures end the process; output failures
-// are reported while the old file survives and no temporary is left behind.
+// Whole-file helpers: exact reads and writes; input failures are refusals of the input that
+// name the file; output failures are reported while the old file survives and no temporary is
+// left behind.
 #include "core/files.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/legacy_texts.h"
 #include "core/files_seam.h"
 #include "tests/cli/child_process.h"
 #include "tests/cli/expected_texts.h"
@@ -32,9 +34,20 @@ mode_t permissions_of(const fs::path& p) {
   return st.st_mode & 07777;
 }
 
+// Writes n pattern bytes; a failure is printed as Tarnwick_V21 prints it.
 std::int32_t write(const fs::path& p, std::size_t n, FileAccess access = FileAccess::kShared) {
   const Bytes bytes = pattern_bytes(n, static_cast<std::uint32_t>(n));
-  return write_file(p.c_str(), bytes.data(), static_cast<std::int32_t>(n), access);
+  core::Report report = printing_report();
+  return write_file(report, p.c_str(), bytes.data(), static_cast<std::int32_t>(n), access);
+}
+
+// The report holds exactly one event, a refusal of the input `path` under `event`.
+void expect_refused(const core::Report& report, core::Event event, const std::string& path) {
+  ASSERT_EQ(report.notes().size(), 1u);
+  EXPECT_EQ(report.notes()[0].event, event);
+  ASSERT_TRUE(report.refused_as(core::Class::kInput));
+  EXPECT_EQ(report.refusal()->file, path);
+  EXPECT_FALSE(report.refusal()->cause.empty());
 }
 
 TEST(Files, WrittenBytesReadBackExactlyAtEverySize) {
@@ -43,42 +56,54 @@ TEST(Files, WrittenBytesReadBackExactlyAtEverySize) {
   for (const std::size_t n : {5000u, 257u, 256u, 1u, 0u}) {  // each shorter than the last
     ASSERT_EQ(write(file, n), 0);
     EXPECT_EQ(read_bytes(file), pattern_bytes(n, static_cast<std::uint32_t>(n)));
-    ASSERT_EQ(get_file_length(file.c_str()), static_cast<std::int32_t>(n));
+    core::Report report;
     Bytes back(n + 1, 0xEE);
-    read_file(file.c_str(), back.data(), static_cast<std::int32_t>(n));
+    ASSERT_TRUE(read_file(report, file.c_str(), back.data(), static_cast<std::int32_t>(n)));
+    EXPECT_EQ(back.back(), 0xEE);  // nothing past the count
     back.pop_back();
     EXPECT_EQ(back, pattern_bytes(n, static_cast<std::uint32_t>(n)));
+    const WholeFile whole = read_whole_file(report, file.c_str(), back);
+    EXPECT_EQ(whole.status, WholeFile::kRead);
+    EXPECT_EQ(whole.length, n);
+    EXPECT_TRUE(report.notes().empty());
     EXPECT_EQ(dir.entries(), std::vector<std::string>{"f.bin"});
   }
 }
 
-// Status 255 and one line; a short file never makes the reader wait or loop.
-TEST(Files, UnreadableOrShortInputEndsTheProcess) {
+// Each reader refuses the input and names it; a short file never makes the reader wait or loop.
+TEST(Files, UnreadableOrShortInputIsRefused) {
   TempDir dir;
   write_bytes(dir / "short", pattern_bytes(19, 1));
   const std::string missing = (dir / "missing").string();
   const std::string folder = dir.path().string();
   const std::string shortFile = (dir / "short").string();
-  std::array<std::uint8_t, 20> buffer{};
-  const std::vector<std::pair<std::function<int()>, std::string>> cases = {
-      {[&] { return get_file_length(missing.c_str()); }, kFileOpenError},
-      {[&] { return get_file_length(folder.c_str()); }, kFileOpenError},
-      {[&] { return get_file_length("/dev/null"); }, kFileReadError},
-      {[&] {
-         read_file(folder.c_str(), buffer.data(), 1);
-         return 0;
-       },
-       kFileOpenError},
-      {[&] {
-         read_file(shortFile.c_str(), buffer.data(), 20);
-         return 0;
-       },
-       kFileOpenError},
+  static std::array<std::uint8_t, 20> buffer;
+  using Read = bool (*)(core::Report&, const char*);
+  const Read whole = [](core::Report& r, const char* p) {
+    return read_whole_file(r, p, buffer).status == WholeFile::kRead;
   };
-  for (const auto& [body, line] : cases) {
-    const Captured run = run_in_child(body);
-    EXPECT_EQ(run.output, line);
-    EXPECT_EQ(run.status, 255);
+  const Read withTrailer = [](core::Report& r, const char* p) {
+    return read_file_with_trailer(r, p, 4).has_value();
+  };
+  const Read one = [](core::Report& r, const char* p) { return read_file(r, p, buffer.data(), 1); };
+  const Read twenty = [](core::Report& r, const char* p) {
+    return read_file(r, p, buffer.data(), 20);
+  };
+  using core::Event;
+  const struct {
+    std::string path;
+    Read read;
+    Event event;
+  } cases[] = {
+      {missing, whole, Event::kFileOpenError},       {folder, whole, Event::kFileOpenError},
+      {folder, withTrailer, Event::kFileOpenError},  {"/dev/null", whole, Event::kFileReadError},
+      {folder, one, Event::kFileOpenError},          {shortFile, twenty, Event::kFileOpenError},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    core::Report report;
+    EXPECT_FALSE(c.read(report, c.path.c_str()));
+    expect_refused(report, c.event, c.path);
   }
 }
 
@@ -92,20 +117,20 @@ TEST(Files, InputThatChangesSizeWhileReadIsRefused) {
       [](const char* p) { std::filesystem::resize_file(p, 40); },
       [](const char* p) { std::filesystem::resize_file(p, 10); }};
   std::array<std::uint8_t, 64> room{};
-  const std::vector<std::function<void()>> reads = {
-      [&] { read_file(path.c_str(), room.data(), 16); },
-      [&] { static_cast<void>(read_whole_file(path.c_str(), room)); },
-      [&] { static_cast<void>(read_file_with_trailer(path.c_str(), 8)); }};
+  const std::vector<std::function<bool(core::Report&)>> reads = {
+      [&](core::Report& r) { return read_file(r, path.c_str(), room.data(), 16); },
+      [&](core::Report& r) {
+        return read_whole_file(r, path.c_str(), room).status == WholeFile::kRead;
+      },
+      [&](core::Report& r) { return read_file_with_trailer(r, path.c_str(), 8).has_value(); }};
   for (const auto& change : changes) {
     for (const auto& read : reads) {
       write_bytes(dir / "growing", pattern_bytes(20, 4));
-      const Captured run = run_in_child([&] {
-        files_seam::after_read = change;
-        read();
-        return 0;
-      });
-      EXPECT_EQ(run.output, kFileReadError);
-      EXPECT_EQ(run.status, 255);
+      core::Report report;
+      files_seam::after_read = change;
+      EXPECT_FALSE(read(report));
+      files_seam::after_read = nullptr;
+      expect_refused(report, core::Event::kFileReadError, path);
     }
   }
 }
@@ -116,11 +141,14 @@ TEST(Files, WholeFileLongerThanItsRoomIsRefusedUnread) {
   for (const std::size_t n : {21u, 16u}) {
     write_bytes(dir / "fuse", pattern_bytes(n, 2));
     room.fill(0xAA);
-    const std::int32_t length = read_whole_file((dir / "fuse").c_str(), room);
+    core::Report report;
+    const WholeFile file = read_whole_file(report, (dir / "fuse").c_str(), room);
     std::array<std::uint8_t, 20> expected{};
     if (n <= room.size()) std::copy_n(pattern_bytes(n, 2).begin(), n, expected.begin());
-    EXPECT_EQ(length, n <= room.size() ? static_cast<std::int32_t>(n) : -1);
+    EXPECT_EQ(file.status, n <= room.size() ? WholeFile::kRead : WholeFile::kTooLong);
+    EXPECT_EQ(file.length, n);
     EXPECT_EQ(room, expected);
+    EXPECT_TRUE(report.notes().empty());  // the caller refuses it in its own words
   }
 }
 
@@ -239,7 +267,8 @@ TEST_P(FilesInPlace, EverySetMemberIsWholeOldOrWholeNew) {
     files_seam::fail_in_place_write_at = row.failAt;
     const Bytes small = pattern_bytes(100, 1);
     const Bytes last = pattern_bytes(row.newSize, 2);
-    OutputSet set;
+    core::Report report = printing_report();
+    OutputSet set(report);
     const bool added = set.add((folder / "first").c_str(), small, row.access) &&
                        set.add_borrowed((folder / "second").c_str(), small, row.access) &&
                        set.add((folder / "last").c_str(), last, row.access);
@@ -297,7 +326,8 @@ TEST(Files, DataAreFlushedBeforeTheRename) {
       renamedUnflushed += line;
     }
   };
-  OutputSet set;
+  core::Report report;
+  OutputSet set(report);
   ASSERT_TRUE(set.add((dir / "old").c_str(), pattern_bytes(70, 4)));
   ASSERT_TRUE(set.add((dir / "new").c_str(), pattern_bytes(80, 5)));
   EXPECT_EQ(set.install(), OutputSet::Result::kInstalled);

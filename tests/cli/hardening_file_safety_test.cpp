@@ -249,10 +249,11 @@ TEST(HardeningKeyPairRace, LateSetLeavesTheWinnersFilesInPlace) {
   const std::string prv = dir / "prv.dat";
   const Bytes first = pattern_bytes(50, 7);
   {
-    OutputSet late;
+    core::Report report;
+    OutputSet late(report);
     ASSERT_TRUE(late.add(pub.c_str(), kOld));
     ASSERT_TRUE(late.add(prv.c_str(), kOld, FileAccess::kOwnerOnly, Existing::kRefuse));
-    OutputSet winner;
+    OutputSet winner(report);
     ASSERT_TRUE(winner.add(pub.c_str(), first));
     ASSERT_TRUE(winner.add(prv.c_str(), first, FileAccess::kOwnerOnly, Existing::kRefuse));
     ASSERT_EQ(winner.install(), OutputSet::Result::kInstalled);
@@ -347,7 +348,8 @@ TEST(HardeningInterrupted, GuardedProcessLeavesNoTemporaryAndKeepsTheOldFile) {
       rlimit core{1, 1};
       ::getrlimit(RLIMIT_CORE, &core);
       if (::prctl(PR_GET_DUMPABLE) != 0 || core.rlim_cur != 0 || core.rlim_max != 0) return 2;
-      OutputSet set;
+      core::Report report;
+      OutputSet set(report);
       const Bytes fresh = pattern_bytes(64, 3);
       set.add("old.bin", fresh);
       set.add("new.dat", fresh, FileAccess::kOwnerOnly, Existing::kRefuse);
@@ -378,7 +380,8 @@ TEST(HardeningInterrupted, SignalDuringInstallWaitsAndAnIgnoredOneStaysIgnored) 
       files_seam::step = [](const char* what, const char*) {
         if (std::string(what) == "rename") ::raise(raised);
       };
-      OutputSet set;
+      core::Report report;
+      OutputSet set(report);
       set.add("a", kImage);
       set.add("b", kImage);
       return set.install() == OutputSet::Result::kInstalled ? 0 : 2;

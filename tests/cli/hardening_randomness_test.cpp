@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "core/commands.h"
+#include "cli/commands.h"
 #include "cli/dispatch.h"
 #include "random/noise_internal.h"
 #include "random/random.h"

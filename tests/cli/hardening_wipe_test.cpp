@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/commands.h"
+#include "cli/commands.h"
 #include "core/key_store.h"
 #include "core/working_buffers.h"
 #include "tests/cli/e2e_support.h"
@@ -49,18 +49,17 @@ void staged(const fs::path& dir) {
 // A stage-2 signature over a short image with the given key file.
 std::function<std::int32_t()> stage2(bool v21, const char* keyFile) {
   return [v21, keyFile] {
-    std::vector<std::uint8_t> image(600 + 256, 0x42);
-    std::uint32_t length = v21 ? 256 : 128;
-    return v21 ? sb20_Generate_Stage2(keyFile, image.data(), 600, image.data() + 600, &length)
-               : sb10_Generate_Stage2(keyFile, image.data(), 600, image.data() + 600, &length);
+    write_bytes("BL2.bin", std::vector<std::uint8_t>(600, 0x42));
+    return v21 ? sb20_Generate_Stage2("BL2.bin", "out.bin", keyFile)
+               : sb10_Generate_Stage2("BL2.bin", "out.bin", keyFile);
   };
 }
 
-std::function<std::int32_t()> stage1(std::int32_t (*secure)(std::uint8_t*, std::uint32_t),
+std::function<std::int32_t()> stage1(std::int32_t (*secure)(const char*, const char*),
                                      std::uint32_t length) {
   return [secure, length] {
-    std::vector<std::uint8_t> image(length, 0x17);
-    return secure(image.data(), length);
+    write_bytes("BL1.bin", std::vector<std::uint8_t>(length, 0x17));
+    return secure("BL1.bin", "out.bin");
   };
 }
 
@@ -83,7 +82,13 @@ TEST(HardeningWipeCheck, SeesTheKeyALoaderLeavesForItsCommand) {
   staged(dir.path());
   const Captured r = run_in_child([&] {
     if (::chdir(dir.path().c_str()) != 0) return 126;
-    return run_and_check([] { return load_sb20_private_key("alice_V21.prv"); }, true);
+    return run_and_check(
+        [] {
+          core::Report report;
+          core::SigningKey key;
+          return load_sb20_private_key(report, core::Event::kSilent, "alice_V21.prv", key);
+        },
+        true);
   });
   EXPECT_EQ(r.status, 1);
 }
@@ -97,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
         WipeCase{"v11 stage 2 key of the other set", staged, stage2(false, "alice_V21.prv"), false},
         WipeCase{"v21 stage 1 secured", staged, stage1(sb20_Generate_Stage1, 4096), true},
         WipeCase{"v21 stage 1 with build information", staged,
-                 stage1(sb20_Generate_Stage1_Polymorphic, 4096 + 48), true},
+                 stage1(sb20_Generate_Stage1_Polymorphic, 4096), true},
         WipeCase{"v11 stage 1 secured", staged, stage1(sb10_Generate_Stage1, 4096), true},
         // The maker key is loaded and used; the self-check then fails.
         WipeCase{"v21 stage 1 self-check fails",

@@ -1,81 +1,88 @@
-// The dispatcher's image buffer: what the command sees, what is appended after it, and that an
-// output is written only when the command succeeded.
+// The image commands' frame: an output is written whole before its success is told, and an
+// output that is one of the key files, through any name, is refused naming the key.
 #include "core/image_jobs.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <filesystem>
+#include <string>
 #include <vector>
 
-#include "tests/cli/expected_texts.h"
 #include "tests/cli/temp_dir.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-Bytes seen;  // the image as the command received it
-std::array<std::uint8_t, 8> context{};
-std::int32_t result = 0;
-std::uint32_t signatureLength = 0;  // what the fake signer reports; 0: as preset
+using core::Event;
 
-// Changes the image in place and finishes the context, as a stage-1 command does.
-std::int32_t fake_secure(std::uint8_t* image, std::uint32_t length) {
-  seen.assign(image, image + length);
-  std::fill(image, image + length, std::uint8_t{0x11});
-  context.fill(0xC7);
-  return result;
-}
-
-std::int32_t fake_sign(const char*, std::uint8_t* image, std::uint32_t length,
-                       std::uint8_t* signature, std::uint32_t* length_inout) {
-  seen.assign(image, image + length);
-  std::fill(signature, signature + *length_inout, std::uint8_t{0x5A});
-  if (signatureLength != 0) *length_inout = signatureLength;
-  return result;
-}
-
-TEST(ImageJobs, ContextOrSignatureFollowsTheImageAndItsBlock) {
+// Success is told only with the whole file on disk; a refusal writes nothing and tells no
+// success. What was written carries its path, size and SHA-256 (of "abc", a known answer).
+TEST(ImageJobs, ImageIsOnDiskBeforeItsSuccessIsTold) {
   TempDir dir;
-  const Bytes source = pattern_bytes(40, 11);
-  write_bytes(dir / "src", source);
-  const std::string src = (dir / "src").string();
+  const Bytes abc = {'a', 'b', 'c'};
   const std::string dst = (dir / "dst").string();
-  result = 0;
-  context.fill(0);
-  ASSERT_EQ(run_stage1_job(fake_secure, context, 48, src.c_str(), dst.c_str()), 0);
-  Bytes expected = source;
-  expected.resize(88);  // the 48-byte block reaches the command zeroed
-  EXPECT_EQ(seen, expected);
-  expected.assign(88, 0x11);
-  expected.insert(expected.end(), 8, 0xC7);  // the context as the command left it
-  EXPECT_EQ(read_bytes(dir / "dst"), expected);
-
-  ASSERT_EQ(run_stage2_job(fake_sign, 256, src.c_str(), dst.c_str(), "key"), 0);
-  EXPECT_EQ(seen, source);
-  expected = source;
-  expected.insert(expected.end(), 256, 0x5A);
-  EXPECT_EQ(read_bytes(dir / "dst"), expected);
-}
-
-// A failed command, a signature of the wrong size or an unwritable output: no output file.
-TEST(ImageJobs, NothingIsWrittenUnlessTheCommandSucceeded) {
-  TempDir dir;
-  write_bytes(dir / "src", pattern_bytes(16, 12));
-  const std::string src = (dir / "src").string();
-  const std::string dst = (dir / "dst").string();
-  result = -540672;
-  EXPECT_EQ(run_stage1_job(fake_secure, context, 0, src.c_str(), dst.c_str()), -540672);
-  EXPECT_EQ(run_stage2_job(fake_sign, 128, src.c_str(), dst.c_str(), "key"), -540672);
-  result = 0;
-  signatureLength = 256;
-  EXPECT_EQ(run_stage2_job(fake_sign, 128, src.c_str(), dst.c_str(), "key"), -1);
-  signatureLength = 0;
-  EXPECT_EQ(dir.entries(), std::vector<std::string>{"src"});
-
   const std::string unwritable = (dir / "no" / "dst").string();
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(run_stage1_job(fake_secure, context, 0, src.c_str(), unwritable.c_str()), -1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), kFileOpenError);
+  bool onDiskWhenTold = false;
+  const auto told = [&](const core::Note& note) {
+    if (note.event == Event::kStage2GenerationOk) onDiskWhenTold = read_bytes(dst) == abc;
+  };
+  core::Report report(told);
+  ASSERT_EQ(core::write_image(report, dst.c_str(), abc, Existing::kReplace,
+                              Event::kStage2GenerationOk, "v2.1 signed BL2"),
+            0);
+  EXPECT_TRUE(onDiskWhenTold);
+  ASSERT_EQ(report.written().size(), 1u);
+  const core::Written& w = report.written()[0];
+  EXPECT_EQ(w.path, dst);
+  EXPECT_EQ(w.size, 3u);
+  EXPECT_EQ(w.what, "v2.1 signed BL2");
+  EXPECT_EQ(w.sha256, (std::array<std::uint8_t, 32>{
+                          0xba, 0x78, 0x16, 0xbf, 0x8f, 0x01, 0xcf, 0xea, 0x41, 0x41, 0x40,
+                          0xde, 0x5d, 0xae, 0x22, 0x23, 0xb0, 0x03, 0x61, 0xa3, 0x96, 0x17,
+                          0x7a, 0x9c, 0xb4, 0x10, 0xff, 0x61, 0xf2, 0x00, 0x15, 0xad}));
+
+  for (const auto& [path, existing] : {std::pair{dst, Existing::kRefuse},
+                                       std::pair{unwritable, Existing::kReplace}}) {
+    SCOPED_TRACE(path);
+    core::Report refused(told);
+    EXPECT_EQ(core::write_image(refused, path.c_str(), Bytes(5000, 0x11), existing,
+                                Event::kStage2GenerationOk, "v2.1 signed BL2"),
+              -1);
+    ASSERT_EQ(refused.notes().size(), 1u);
+    EXPECT_EQ(refused.notes()[0].event, Event::kFileOpenError);
+    ASSERT_TRUE(refused.refused_as(core::Class::kOutput));
+    EXPECT_EQ(refused.refusal()->file, path);
+    EXPECT_TRUE(refused.written().empty());
+  }
+  EXPECT_EQ(read_bytes(dst), abc);
+  EXPECT_EQ(dir.entries(), std::vector<std::string>{"dst"});
+}
+
+// The same file through a symbolic link or a second name is the key file; the image, a free
+// name and a key file that does not exist are not.
+TEST(ImageJobs, OutputThatIsAKeyFileIsRefusedNamingTheKey) {
+  TempDir dir;
+  const std::string key = (dir / "key.prv").string();
+  const std::string absent = (dir / "absent.prv").string();
+  write_bytes(key, Bytes(64, 7));
+  write_bytes(dir / "image.bin", Bytes(64, 8));
+  fs::create_symlink("key.prv", dir / "link");
+  fs::create_hard_link(key, dir / "twin");
+  const std::array<const char*, 2> keyFiles = {absent.c_str(), key.c_str()};
+  for (const auto& [name, isKey] : {std::pair{"link", true}, std::pair{"twin", true},
+                                    std::pair{"key.prv", true}, std::pair{"image.bin", false},
+                                    std::pair{"new.bin", false}}) {
+    SCOPED_TRACE(name);
+    core::Report report;
+    EXPECT_EQ(core::output_is_a_key_file(report, (dir / name).c_str(), keyFiles), isKey);
+    ASSERT_EQ(report.notes().size(), isKey ? 1u : 0u);
+    if (!isKey) continue;
+    EXPECT_EQ(report.notes()[0].event, Event::kOutputIsKeyFile);
+    ASSERT_TRUE(report.refused_as(core::Class::kOutput));
+    EXPECT_EQ(report.refusal()->file, key);
+  }
 }
 
 }  // namespace
