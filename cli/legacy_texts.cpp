@@ -35,7 +35,7 @@ std::string legacy_line(const core::Note& note) {
       return "Key stored in the token; key reference written.\n";
     case Event::kTokenWarning:
       return "Warning: " + printable(note.cause) + ".\n";
-    case Event::kTokenFailed:
+    case Event::kTokenError:
       return "Hardware token: " + printable(note.cause) + ".\n";
     case Event::kProofOfPossessionFailed:
       return "Invalid Stage 2 Public Key: POPP(Proof of Posession Private Key) Failure\n";

@@ -34,7 +34,7 @@ inline constexpr std::size_t kMaxFileNameBytes = 128;
 // A key pair: the maker's (with an eFuse value) or a customer's. With a URI the private key is
 // made inside the hardware token it names (sensitive, never extractable, sign-only) and the
 // private key file becomes a key reference. Events: kKeyExists (any file of the set exists; the
-// private key's named first), kNeedsRandomDevice, kTokenFailed, kKeyPairFailed.
+// private key's named first), kNeedsRandomDevice, kTokenError, kKeyPairFailed.
 struct KeyPairJob {
   const sbl::KeySetLayout* set = nullptr;
   bool maker = true;
@@ -45,7 +45,7 @@ struct KeyPairJob {
 
 // Stores the key of the set's protected private key file keyFile in the token the URI names and
 // writes referenceFile, a key reference to it. Events: kKeyExists, kKeyFileHoldsNoKey,
-// kTokenFailed, kKeyStoredInToken.
+// kTokenError, kKeyStoredInToken.
 [[nodiscard]] std::int32_t store_key_in_token(Report& report, const sbl::KeySetLayout& set,
                                               const char* keyFile, const char* uri,
                                               const char* referenceFile);

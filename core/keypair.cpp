@@ -421,7 +421,7 @@ std::int32_t store_key_in_token(Report& report, const sbl::KeySetLayout& set, co
   if (n.size() != key->n_count || !std::equal(n.begin(), n.end(), key->n) ||
       tokenKey.sign_digest(QIV_SBL_FORM_CRT, probe.data(), signature.data(), &signatureLen) != 0) {
     tokenKey.undo_token_key();
-    return report.refuse(Class::kToken, Event::kTokenFailed, referenceFile,
+    return report.refuse(Class::kToken, Event::kTokenError, referenceFile,
                          "the stored key does not sign as the key file does", kKeyFileRejected);
   }
   const std::string reference = tokenKey.token_key_reference();

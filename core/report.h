@@ -42,7 +42,7 @@ enum class Event : std::uint8_t {
   kKeyFileHoldsNoKey,  // file: the key file; cause: the set's name
   kKeyStoredInToken,
   kTokenWarning,  // cause: the warning
-  kTokenFailed,   // cause: what the token said
+  kTokenError,   // cause: what the token said
   kProofOfPossessionFailed,
   kStage1GenerationFailed,
   kStage1GenerationOk,

@@ -71,7 +71,7 @@ bool SigningKey::use_blob(std::span<const std::uint8_t> blob) {
 
 // Causes carry values decoded from a URI (labels, paths); the faces escape them when shown.
 bool SigningKey::token_failed(Report& report, const std::string& cause, const std::string& file) {
-  report.refuse(Class::kToken, Event::kTokenFailed, file, cause);
+  report.refuse(Class::kToken, Event::kTokenError, file, cause);
   token_.reset();
   tokenSet_ = nullptr;
   signer_ = {};
@@ -96,7 +96,7 @@ std::int32_t SigningKey::sign_in_token(void* context, const std::uint8_t* digest
   }
   if (!signed_) {
     if (key.report_ != nullptr) {
-      key.report_->refuse(Class::kToken, Event::kTokenFailed, key.file_, cause);
+      key.report_->refuse(Class::kToken, Event::kTokenError, key.file_, cause);
     }
     return -1;
   }

@@ -3,7 +3,7 @@
 // PKCS#11 module. A private key file may hold, instead of a protected key, a key reference: one
 // line of text, a PKCS#11 URI ("pkcs11:..."); the command then signs inside the token it names.
 //
-// Token failures are refusals of class kToken, event kTokenFailed, whose cause is the token's
+// Token failures are refusals of class kToken, event kTokenError, whose cause is the token's
 // own sentence.
 #pragma once
 
