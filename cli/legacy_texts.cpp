@@ -18,7 +18,7 @@ std::string legacy_line(const core::Note& note) {
     case Event::kFileWriteError:
       return "file write error\n";
     case Event::kOutOfMemory:
-      return "Out of memory.\n";
+      return kOutOfMemory;
     case Event::kOutputIsKeyFile:
       return "The output file is the key file " + printable(note.file) + ".\n";
     case Event::kKeyExists:

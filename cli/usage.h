@@ -11,6 +11,10 @@ inline constexpr std::string_view kVersionLine = "tarnWick version 2.1\n";
 // Printed by main, alone, for an argument count outside 3 to 6.
 inline constexpr std::string_view kArgumentCountHint = "tarnwick_V21 -v1.1(or -v2.1) -help\n";
 
+// The line printed when memory runs out, wherever that happens (main catches what the core
+// does not report itself).
+inline constexpr const char* kOutOfMemory = "Out of memory.\n";
+
 // An empty line, the title, the six-line notice and an empty line.
 void print_banner(std::string_view title);
 

@@ -60,9 +60,6 @@ struct WholeFile {
                                                                       const char* path,
                                                                       std::uint32_t trailer);
 
-// The line printed when memory runs out, wherever that happens.
-inline constexpr const char* kOutOfMemory = "Out of memory.\n";
-
 // ---------------------------------------------------------------------------------------------
 // Writing.
 

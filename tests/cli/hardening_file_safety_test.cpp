@@ -17,6 +17,7 @@
 #include <tuple>
 #include <vector>
 
+#include "cli/usage.h"
 #include "core/files.h"
 #include "core/files_seam.h"
 #include "core/process_guard.h"

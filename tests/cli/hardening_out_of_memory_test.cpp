@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cli/dispatch.h"
+#include "cli/usage.h"
 #include "core/files.h"
 #include "sbl/code_crypt_seam.h"
 #include "tests/cli/e2e_support.h"
