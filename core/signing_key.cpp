@@ -156,18 +156,24 @@ bool SigningKey::use_token(Report& report, const std::string& uri, const sbl::Ke
 }
 
 // Refuses, before anything is made, a key whose reference would not be read back as one.
+bool SigningKey::open_for_new_key(Report& report, const std::string& uri, const std::string& file) {
+  if (!open(report, uri, file)) return false;
+  if (reference_fits(*token_)) return true;
+  return token_failed(report, "the key reference would be longer than " +
+                                  std::to_string(kMaxKeyReferenceSize) + " bytes", file_);
+}
+
+// The key the token made or stored becomes this key; when it failed, whatever it made goes.
+bool SigningKey::take_new_key(Report& report, const sbl::KeySetLayout& set, bool made) {
+  if (made) return take_token_key(report, set);
+  token_->destroy_created();
+  return token_failed(report, token_->error(), file_);
+}
+
 bool SigningKey::generate_in_token(Report& report, const std::string& uri,
                                    const sbl::KeySetLayout& set, const std::string& file) try {
-  if (!open(report, uri, file)) return false;
-  if (!reference_fits(*token_)) {
-    return token_failed(report, "the key reference would be longer than " +
-                                    std::to_string(kMaxKeyReferenceSize) + " bytes", file_);
-  }
-  if (!token_->generate_key(shape_of(set))) {
-    token_->destroy_created();
-    return token_failed(report, token_->error(), file_);
-  }
-  return take_token_key(report, set);
+  return open_for_new_key(report, uri, file) &&
+         take_new_key(report, set, token_->generate_key(shape_of(set)));
 } catch (const std::exception&) {
   undo_token_key();
   return token_failed(report, std::string(kNoRoomForAnswer), file_);
@@ -176,11 +182,7 @@ bool SigningKey::generate_in_token(Report& report, const std::string& uri,
 bool SigningKey::store_in_token(Report& report, const std::string& uri,
                                 const sbl::KeySetLayout& set, const QIV_RSA_PRIVATE_KEY& key,
                                 const std::string& file) try {
-  if (!open(report, uri, file)) return false;
-  if (!reference_fits(*token_)) {
-    return token_failed(report, "the key reference would be longer than " +
-                                    std::to_string(kMaxKeyReferenceSize) + " bytes", file_);
-  }
+  if (!open_for_new_key(report, uri, file)) return false;
   std::array<qiv::SecretBuffer, 8> parts;
   const token::RsaKeyParts view{
       big_endian(key.n, key.n_count, parts[0]),   big_endian(key.e, key.e_count, parts[1]),
@@ -190,11 +192,7 @@ bool SigningKey::store_in_token(Report& report, const std::string& uri,
   for (const auto part : {view.n, view.e, view.d, view.p, view.q, view.dP, view.dQ, view.qInv}) {
     if (part.empty()) return token_failed(report, std::string(kNoRoomForAnswer), file_);
   }
-  if (!token_->store_key(shape_of(set), view)) {
-    token_->destroy_created();
-    return token_failed(report, token_->error(), file_);
-  }
-  return take_token_key(report, set);
+  return take_new_key(report, set, token_->store_key(shape_of(set), view));
 } catch (const std::exception&) {
   undo_token_key();
   return token_failed(report, std::string(kNoRoomForAnswer), file_);

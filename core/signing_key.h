@@ -93,6 +93,8 @@ class SigningKey {
  private:
   bool open(Report& report, const std::string& uri, const std::string& file);
   bool take_token_key(Report& report, const sbl::KeySetLayout& set);
+  bool open_for_new_key(Report& report, const std::string& uri, const std::string& file);
+  bool take_new_key(Report& report, const sbl::KeySetLayout& set, bool made);
   bool token_failed(Report& report, const std::string& cause, const std::string& file = {});
   static std::int32_t sign_in_token(void* context, const std::uint8_t* digest,
                                     std::uint32_t digestLen, std::uint8_t* signature,

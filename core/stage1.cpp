@@ -66,6 +66,34 @@ std::int32_t generation_failed(Report& report, const char* file, std::string cau
   return report.refuse(Class::kKey, kGenerationFailed, file, std::move(cause), rc);
 }
 
+// Signs image[0, imageLength) (the code, encrypted in the v2.1 set, and any build-information
+// block) into the set's context, then checks the context with the eFuse value read afresh, as a
+// device would.
+std::int32_t sign_and_check(Report& report, const SecureJob& job, SigningKey& key,
+                            const std::uint8_t* image, std::uint32_t imageLength) {
+  const bool v21 = job.set->crtSigning;
+  std::int32_t rc = v21 ? key.sb20_context(publicKey.data(), image, imageLength, sb20_Context.data())
+                        : key.sb10_context(publicKey.data(), image, imageLength, sb10_Context.data());
+  if (rc != 0) {
+    return generation_failed(report, job.makerPrivateKey,
+                             "the maker key's signature does not verify with its record", rc);
+  }
+  const bool read = v21 ? read_efuse(report, job.makerEFuse, sb20_eFuseData, sb20_eFuseDataLen, "v2.1")
+                        : read_efuse(report, job.makerEFuse, sb10_eFuseData, sb10_eFuseDataLen, "v1.1");
+  if (!read) return kKeyFileRejected;
+  rc = v21 ? Check_SB20_Context(sb20_eFuseData.data(), sb20_eFuseDataLen, sb20_Context.data(),
+                                image, imageLength)
+           : Check_SB10_Context(sb10_eFuseData.data(), sb10_eFuseDataLen, sb10_Context.data(),
+                                image, imageLength);
+  if (rc != 0) {
+    return generation_failed(report, job.makerPublicKey,
+                             "the secured BL1 does not pass a device's check with this eFuse "
+                             "value: the maker files are not one set",
+                             rc);
+  }
+  return 0;
+}
+
 // ---------------------------------------------------------------------------------------------
 // v2.1
 
@@ -101,29 +129,6 @@ std::int32_t load_sb20_maker(Report& report, const SecureJob& job, SigningKey& k
   if (!read_file(report, job.makerPublicKey, sb20_Context.data() + sbl::ContextV21::kPublicKeyInfo,
                  sbl::PublicKeyInfoV21::kSize)) {
     return kKeyFileRejected;
-  }
-  return 0;
-}
-
-// Signs image[0, imageLength) (encrypted code, and the build-information block) into
-// sb20_Context, then checks the context with the eFuse value read afresh, as a device would.
-std::int32_t sign_and_check_sb20(Report& report, const SecureJob& job, SigningKey& key,
-                                 const std::uint8_t* image, std::uint32_t imageLength) {
-  std::int32_t rc = key.sb20_context(publicKey.data(), image, imageLength, sb20_Context.data());
-  if (rc != 0) {
-    return generation_failed(report, job.makerPrivateKey,
-                             "the maker key's signature does not verify with its record", rc);
-  }
-  if (!read_efuse(report, job.makerEFuse, sb20_eFuseData, sb20_eFuseDataLen, "v2.1")) {
-    return kKeyFileRejected;
-  }
-  rc = Check_SB20_Context(sb20_eFuseData.data(), sb20_eFuseDataLen, sb20_Context.data(), image,
-                          imageLength);
-  if (rc != 0) {
-    return generation_failed(report, job.makerPublicKey,
-                             "the secured BL1 does not pass a device's check with this eFuse "
-                             "value: the maker files are not one set",
-                             rc);
   }
   return 0;
 }
@@ -171,7 +176,7 @@ std::int32_t secure_sb20(Report& report, const SecureJob& job, std::uint8_t* ima
     mk_BL_Info(image + codeLength, buildTime);  // in clear, but inside the signed bytes
     imageLength += BuildInfoBlock::kSize;
   }
-  return sign_and_check_sb20(report, job, key, image, imageLength);
+  return sign_and_check(report, job, key, image, imageLength);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -215,23 +220,7 @@ std::int32_t secure_sb10(Report& report, const SecureJob& job, const std::uint8_
                  sbl::PublicKeyInfoV11::kSize)) {
     return kKeyFileRejected;
   }
-  std::int32_t rc = key.sb10_context(publicKey.data(), image, length, sb10_Context.data());
-  if (rc != 0) {
-    return generation_failed(report, job.makerPrivateKey,
-                             "the maker key's signature does not verify with its record", rc);
-  }
-  if (!read_efuse(report, job.makerEFuse, sb10_eFuseData, sb10_eFuseDataLen, "v1.1")) {
-    return kKeyFileRejected;
-  }
-  rc = Check_SB10_Context(sb10_eFuseData.data(), sb10_eFuseDataLen, sb10_Context.data(), image,
-                          length);
-  if (rc != 0) {
-    return generation_failed(report, job.makerPublicKey,
-                             "the secured BL1 does not pass a device's check with this eFuse "
-                             "value: the maker files are not one set",
-                             rc);
-  }
-  return 0;
+  return sign_and_check(report, job, key, image, length);
 }
 
 // The keys a secured context binds, by their fingerprints: the maker's (its record's key part)

@@ -15,11 +15,16 @@ std::string key_fingerprint(std::span<const std::uint8_t> keyPart) {
   }
   if (!ok || QIV_SHA1_Final(&ctx, digest.data()) != 0) digest.fill(0);
   qiv::wipe_object(ctx);
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < kFingerprintBytes; ++i) {
-    text += kHex[digest[i] >> 4];
-    text += kHex[digest[i] & 0x0F];
+  return hex_text(std::span(digest).first<kFingerprintBytes>());
+}
+
+std::string hex_text(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(2 * bytes.size());
+  for (const std::uint8_t b : bytes) {
+    out.push_back(kDigits[b >> 4]);
+    out.push_back(kDigits[b & 0x0F]);
   }
-  return text;
+  return out;
 }

@@ -227,3 +227,6 @@ static_assert(MakerPublicKeyFileV11::kSignatureSize == sbl::ContextV11::kSignatu
 // v1.1: the modulus followed by the exponent).
 inline constexpr std::size_t kFingerprintBytes = 8;
 [[nodiscard]] std::string key_fingerprint(std::span<const std::uint8_t> keyPart);
+
+// Lower-case hex of every byte.
+[[nodiscard]] std::string hex_text(std::span<const std::uint8_t> bytes);

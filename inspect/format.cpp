@@ -92,14 +92,7 @@ std::string_view kind_text(Kind kind) {
 namespace detail {
 
 std::string hex(ByteView bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(2 * bytes.size());
-  for (const std::uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 0x0F]);
-  }
-  return out;
+  return hex_text(bytes);
 }
 
 std::array<std::uint8_t, QIV_SHA1_DIGEST_LEN> sha1(ByteView first, ByteView second) {

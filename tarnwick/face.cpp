@@ -64,16 +64,6 @@ std::string_view class_name(Class kind) {
   return "system";
 }
 
-std::string hex(std::span<const std::uint8_t> bytes) {
-  constexpr char kHex[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t b : bytes) {
-    text += kHex[b >> 4];
-    text += kHex[b & 0x0F];
-  }
-  return text;
-}
-
 // What one run found out, whichever way it ends.
 struct Result {
   const CommandLine* line = nullptr;
@@ -357,7 +347,7 @@ std::string json_of(const Result& result, bool ok) {
   const char* comma = "";
   for (const core::Written& file : result.report.written()) {
     out += comma + std::string("{\"path\":") + json_string(file.path) +
-           ",\"size\":" + std::to_string(file.size) + ",\"sha256\":\"" + hex(file.sha256) + "\"}";
+           ",\"size\":" + std::to_string(file.size) + ",\"sha256\":\"" + hex_text(file.sha256) + "\"}";
     comma = ",";
   }
   out += "],\"keys\":[";
