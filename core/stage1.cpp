@@ -30,6 +30,7 @@
 #include "core/working_buffers.h"
 #include "crypto/endian.h"
 #include "format/format.h"
+#include "rsa/rsa.h"
 #include "sbl/sbl.h"
 
 namespace core {
@@ -94,6 +95,18 @@ std::int32_t sign_and_check(Report& report, const SecureJob& job, SigningKey& ke
   return 0;
 }
 
+// Why a next-stage key's self-signature does not verify: an exponent that proves nothing (with
+// e = 1 the PSS encoding is its own signature, so the RSA layer refuses it), or a signature that
+// is not its key's.
+std::int32_t proof_failed(Report& report, const char* path, std::uint32_t exponent,
+                          std::int32_t rc) {
+  const std::string cause =
+      QIV_RSA_PublicExponentOk(1, &exponent)
+          ? "its self-signature does not verify: no proof that its owner holds the private key"
+          : "exponent " + std::to_string(exponent) + " proves no private key";
+  return report.refuse(Class::kKey, kPoppFailed, path, cause, rc);
+}
+
 // ---------------------------------------------------------------------------------------------
 // v2.1
 
@@ -106,10 +119,8 @@ std::int32_t load_sb20_stage2_key(Report& report, const char* path) {
       Verify_PSS_RSASignature2(file, publicKeyLen, file + F::kRecord, F::kRecordSize,
                                file + F::kSignature, qiv::load_le32(file + F::kSignatureLength));
   if (rc != 0) {
-    return report.refuse(Class::kKey, kPoppFailed, path,
-                         "its self-signature does not verify: no proof that its owner holds "
-                         "the private key",
-                         rc);
+    return proof_failed(report, path,
+                        qiv::load_le32(file + F::kRecord + sbl::PublicKeyInfoV21::kExponent), rc);
   }
   return 0;
 }
@@ -197,10 +208,8 @@ std::int32_t load_sb10_stage2_key(Report& report, const char* path) {
                                qiv::load_le32(record + R::kKeyDataLength), record + R::kSignature,
                                qiv::load_le32(record + R::kSignatureLength));
   if (rc != 0) {
-    return report.refuse(Class::kKey, kPoppFailed, path,
-                         "its self-signature does not verify: no proof that its owner holds "
-                         "the private key",
-                         rc);
+    return proof_failed(report, path,
+                        qiv::load_le32(publicKey.data() + sbl::PublicKeyInfoV11::kExponent), rc);
   }
   return 0;
 }

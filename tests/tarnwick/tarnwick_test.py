@@ -54,6 +54,16 @@ def cases(w):
                                   "kv1.1/alice.spk", "kv1.1/alice.prv")
     expect("private key file is the owner's", os.stat(os.path.join(w, prv21)).st_mode & 0o077 == 0)
 
+    # A next-stage key whose exponent is 1 (its PSS encoding is its own signature), and a maker
+    # folder whose eFuse value is the other set's size.
+    with open(os.path.join(w, spk21), "rb") as f:
+        forged = bytearray(f.read())
+    forged[264:268] = (1).to_bytes(4, "little")
+    with open(os.path.join(w, "e1.spk"), "wb") as f:
+        f.write(forged)
+    shutil.copytree(os.path.join(w, "kv2.1"), os.path.join(w, "short"))
+    os.truncate(os.path.join(w, "short/eFuseData_V21.dat"), 16)
+
     # (args, status, text that must be in stdout, or in the one stderr line)
     table = [
         (["secure", "bl1.bin", "-o", "s21.bin", "--maker", "kv2.1", "--next-key", spk21], 0,
@@ -88,6 +98,10 @@ def cases(w):
          f"tarnwick: {spk11}: a v1.1 file, but kv2.1/eFuseData_V21.dat is v2.1"),
         (["secure", "bl1.bin", "-o", "x.bin", "--maker", "kv2.1", "--next-key",
           "kv2.1/publicKeyInfo_V21.dat", "--set", "v1.1"], 65, "a v2.1 file, but --set is v1.1"),
+        (["secure", "bl1.bin", "-o", "x.bin", "--maker", "kv2.1", "--next-key", "e1.spk"], 65,
+         "tarnwick: e1.spk: exponent 1 proves no private key"),
+        (["secure", "bl1.bin", "-o", "x.bin", "--maker", "short", "--next-key", spk21], 65,
+         "tarnwick: short/eFuseData_V21.dat: 16 bytes; a v2.1 eFuse value has 20"),
         (["sign", "missing.bin", "-o", "x.bin", "--key", prv21], 66,
          "tarnwick: missing.bin: no such file or directory"),
         (["keys", "maker", "--dir", "kv2.1"], 73,
