@@ -229,7 +229,7 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
     return std::nullopt;
   }
   if (line.command == Command::kNone) {
-    error = "no command given; tarnwick help lists them";
+    error = "no command given";
     return std::nullopt;
   }
   if (line.command == Command::kVersion && !line.operands.empty()) {
