@@ -346,24 +346,25 @@ std::string json_of(const Result& result, bool ok) {
   out += ",\"outputs\":[";
   const char* comma = "";
   for (const core::Written& file : result.report.written()) {
-    out += comma + std::string("{\"path\":") + json_string(file.path) +
-           ",\"size\":" + std::to_string(file.size) + ",\"sha256\":\"" + hex_text(file.sha256) + "\"}";
+    out += comma;
+    out += "{\"path\":" + json_string(file.path) + ",\"size\":" + std::to_string(file.size) +
+           ",\"sha256\":\"" + hex_text(file.sha256) + "\"}";
     comma = ",";
   }
   out += "],\"keys\":[";
   comma = "";
   for (const core::KeyUse& key : result.report.keys()) {
-    out += comma + std::string("{\"role\":") + json_string(key.role) +
-           ",\"set\":" + json_string(key.set) + ",\"fingerprint\":" +
-           json_string(key.fingerprint) + "}";
+    out += comma;
+    out += "{\"role\":" + json_string(key.role) + ",\"set\":" + json_string(key.set) +
+           ",\"fingerprint\":" + json_string(key.fingerprint) + "}";
     comma = ",";
   }
   out += "],\"checks\":[";
   comma = "";
   for (const inspect::Check& check : result.checks) {
-    out += comma + std::string("{\"name\":") + json_string(check.name) +
-           ",\"pass\":" + (check.passed ? "true" : "false") +
-           ",\"reason\":" + json_string(check.detail) + "}";
+    out += comma;
+    out += "{\"name\":" + json_string(check.name) + ",\"pass\":" +
+           (check.passed ? "true" : "false") + ",\"reason\":" + json_string(check.detail) + "}";
     comma = ",";
   }
   out += "],\"error\":";
