@@ -90,6 +90,56 @@ std::uint32_t load_bl2_key(Report& report, const sbl::KeySetLayout& set, const c
   return length;
 }
 
+// The next-stage key into publicKey (its self-signature verified), the eFuse value into the
+// set's buffer and the maker's record into the context, once the record validates with the
+// eFuse value as a device would validate it: a context signed over another record would verify
+// on no device.
+std::int32_t load_trusted_maker(Report& report, const SecureJob& job, std::uint8_t* context) {
+  const sbl::KeySetLayout& set = *job.set;
+  const bool v21 = set.crtSigning;
+  const std::uint32_t publicKeyInfo = set.context.publicKeyInfo;
+  if (load_next_stage_key(report, set, job.nextStageKey) != 0) return -1;
+  if (!read_maker_efuse(report, set, job.makerEFuse)) return -1;
+  const std::uint32_t eFuseLen = v21 ? sb20_eFuseDataLen : sb10_eFuseDataLen;
+  const std::uint8_t* eFuse = v21 ? sb20_eFuseData.data() : sb10_eFuseData.data();
+  if (eFuseLen != set.eFuseSize) {
+    return report.refuse(Class::kKey, Event::kSilent, job.makerEFuse,
+                         bytes_text(eFuseLen) + "; a " + set.name + " eFuse value has " +
+                             std::to_string(set.eFuseSize));
+  }
+  if (!read_file(report, job.makerPublicKey, context + publicKeyInfo, set.record.size)) return -1;
+  // Validation clears a record it refuses, so a copy is tried.
+  std::array<std::uint8_t, sbl::PublicKeyInfoV21::kSize> record{};
+  std::copy_n(context + publicKeyInfo, set.record.size, record.begin());
+  const std::int32_t valid = v21 ? Validate_SB20_PublicKeyInfo(eFuse, eFuseLen, record.data())
+                                 : Validate_SB10_PublicKeyInfo(eFuse, eFuseLen, record.data());
+  if (valid != 0) {
+    return report.refuse(Class::kKey, Event::kStage1GenerationFailed, job.makerPublicKey,
+                         std::string("its record does not validate with the eFuse value ") +
+                             job.makerEFuse + ": the maker files are not one set",
+                         valid);
+  }
+  return 0;
+}
+
+// The context as generation leaves it (trailer, next-stage key from publicKey, signature
+// length) and as the device check leaves it (service table), with the signature still zero.
+void lay_out_unsigned_context(const sbl::KeySetLayout& set, std::uint8_t* context) {
+  const sbl::ContextShape& shape = set.context;
+  std::fill_n(context + shape.trailer, shape.size - shape.trailer, sbl::kContextFillerByte);
+  std::copy_n(shape.tagText->data(), sbl::kContextTagSize, context + shape.tag);
+  qiv::store_le32(context + shape.zero, 0);
+  std::copy_n(publicKey.data(), shape.keyPartSize, context + shape.nextStageKey);
+  if (shape.hasSignatureLength) {
+    qiv::store_le32(context + sbl::ContextV21::kSignatureLength, shape.signatureSize);
+  }
+  if (set.crtSigning) {
+    save_SB20_FuncPtr(context + shape.serviceTable);
+  } else {
+    save_SB10_FuncPtr(context + shape.serviceTable);
+  }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -102,8 +152,7 @@ std::int32_t prepare_bl2(Report& report, const PrepareBl2Job& job) {
   auto buffer = read_file_with_trailer(report, job.image, signature_size(set));
   if (!buffer) return -1;
   if (load_bl2_key(report, set, job.publicKey, Event::kStage2GenerationFailed) == 0) return -1;
-  const std::span<const std::uint8_t> image(buffer->data(),
-                                            buffer->size() - signature_size(set));
+  const std::span<const std::uint8_t> image(buffer->data(), buffer->size() - signature_size(set));
   Digest digest{};
   if (!sha1_of({image}, digest)) {
     return report.refuse(Class::kSystem, Event::kSilent, job.image, "SHA-1 failed");
@@ -144,52 +193,18 @@ std::int32_t prepare_bl1(Report& report, const SecureJob& job, DigestOut digestO
   std::uint8_t* code = buffer->data();
   std::uint8_t* context = code + imageLength;
 
-  if (load_next_stage_key(report, set, job.nextStageKey) != 0) return -1;
-  if (!read_maker_efuse(report, set, job.makerEFuse)) return -1;
-  const std::uint32_t eFuseLen = v21 ? sb20_eFuseDataLen : sb10_eFuseDataLen;
-  const std::uint8_t* eFuse = v21 ? sb20_eFuseData.data() : sb10_eFuseData.data();
-  if (eFuseLen != set.eFuseSize) {
-    return report.refuse(Class::kKey, Event::kSilent, job.makerEFuse,
-                         bytes_text(eFuseLen) + "; a " + set.name + " eFuse value has " +
-                             std::to_string(set.eFuseSize));
-  }
-  if (!read_file(report, job.makerPublicKey, context + shape.publicKeyInfo, set.record.size)) {
-    return -1;
-  }
-  // The device trusts the record through the eFuse value; validation clears what it refuses,
-  // so a copy is tried.
-  std::array<std::uint8_t, sbl::PublicKeyInfoV21::kSize> record{};
-  std::copy_n(context + shape.publicKeyInfo, set.record.size, record.begin());
-  const std::int32_t valid = v21 ? Validate_SB20_PublicKeyInfo(eFuse, eFuseLen, record.data())
-                                 : Validate_SB10_PublicKeyInfo(eFuse, eFuseLen, record.data());
-  if (valid != 0) {
-    return report.refuse(Class::kKey, Event::kStage1GenerationFailed, job.makerPublicKey,
-                         std::string("its record does not validate with the eFuse value ") +
-                             job.makerEFuse + ": the maker files are not one set",
-                         valid);
-  }
+  if (load_trusted_maker(report, job, context) != 0) return -1;
   if (v21) {
     // Encrypt_Code reads only the record of the context, which is in place.
-    if (const std::int32_t rc = Encrypt_Code(eFuse, eFuseLen, context, code, codeLength); rc != 0) {
+    if (const std::int32_t rc =
+            Encrypt_Code(sb20_eFuseData.data(), sb20_eFuseDataLen, context, code, codeLength);
+        rc != 0) {
       return refuse_encryption(report, job, codeLength, rc);
     }
   }
   if (job.buildInfo) mk_BL_Info(code + codeLength, buildTime);
 
-  // The context as generation leaves it (trailer, next-stage key, signature length) and as the
-  // device check leaves it (service table), with the signature field still zero.
-  std::fill_n(context + shape.trailer, shape.size - shape.trailer, sbl::kContextFillerByte);
-  std::copy_n(shape.tagText->data(), sbl::kContextTagSize, context + shape.tag);
-  qiv::store_le32(context + shape.zero, 0);
-  std::copy_n(publicKey.data(), shape.keyPartSize, context + shape.nextStageKey);
-  if (shape.hasSignatureLength) {
-    qiv::store_le32(context + sbl::ContextV21::kSignatureLength, shape.signatureSize);
-  }
-  if (v21) {
-    save_SB20_FuncPtr(context + shape.serviceTable);
-  } else {
-    save_SB10_FuncPtr(context + shape.serviceTable);
-  }
+  lay_out_unsigned_context(set, context);
 
   Digest digest{};
   if (!sha1_of({{code, imageLength}, {context + shape.nextStageKey, shape.keyPartSize}}, digest)) {
@@ -282,8 +297,7 @@ std::int32_t attach_bl1(Report& report, const AttachJob& job, const sbl::KeySetL
   }
   std::copy_n(signature, shape.signatureSize, context + shape.signature);
   report_stage1_keys(report, set, {context, shape.size});
-  const std::string maker =
-      key_fingerprint({context + shape.publicKeyInfo, shape.keyPartSize});
+  const std::string maker = key_fingerprint({context + shape.publicKeyInfo, shape.keyPartSize});
 
   // The check runs on a copy: it fills the service table and clears what it refuses.
   std::uint8_t* copy = v21 ? sb20_Context.data() : sb10_Context.data();
@@ -297,14 +311,14 @@ std::int32_t attach_bl1(Report& report, const AttachJob& job, const sbl::KeySetL
                            bytes_text(length) + "; a " + set.name + " eFuse value has " +
                                std::to_string(set.eFuseSize));
     }
-    rc = v21 ? Check_SB20_Context(sb20_eFuseData.data(), sb20_eFuseDataLen, copy,
-                                  buffer->data(), imageLength)
-             : Check_SB10_Context(sb10_eFuseData.data(), sb10_eFuseDataLen, copy,
-                                  buffer->data(), imageLength);
+    rc = v21 ? Check_SB20_Context(sb20_eFuseData.data(), sb20_eFuseDataLen, copy, buffer->data(),
+                                  imageLength)
+             : Check_SB10_Context(sb10_eFuseData.data(), sb10_eFuseDataLen, copy, buffer->data(),
+                                  imageLength);
     if (rc != 0 && rc != QIV_SBL_CTX_CHK_BAD_SIGNATURE) {
-      return report.refuse(Class::kVerify, Event::kStage1VerificationFailed, job.image,
-                           std::string("its record does not validate with the eFuse value ") +
-                               job.eFuse);
+      return report.refuse(
+          Class::kVerify, Event::kStage1VerificationFailed, job.image,
+          std::string("its record does not validate with the eFuse value ") + job.eFuse);
     }
   } else {
     Digest digest{};
@@ -318,7 +332,8 @@ std::int32_t attach_bl1(Report& report, const AttachJob& job, const sbl::KeySetL
   if (rc != 0) {
     return report.refuse(Class::kVerify, Event::kStage1VerificationFailed, job.signature,
                          "does not verify over " + std::string(job.image) + " with the maker key " +
-                             maker + " in its record: another key's signature, or over other bytes");
+                             maker +
+                             " in its record: another key's signature, or over other bytes");
   }
   if (job.eFuse != nullptr) {
     out.checks.push_back({"record tag against eFuse value", "passes"});

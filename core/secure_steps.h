@@ -16,8 +16,7 @@ namespace core {
 // to the report.
 [[nodiscard]] std::int32_t load_next_stage_key(Report& report, const sbl::KeySetLayout& set,
                                                const char* path);
-[[nodiscard]] bool read_maker_efuse(Report& report, const sbl::KeySetLayout& set,
-                                    const char* path);
+[[nodiscard]] bool read_maker_efuse(Report& report, const sbl::KeySetLayout& set, const char* path);
 std::int32_t refuse_encryption(Report& report, const SecureJob& job, std::uint32_t codeLength,
                                std::int32_t rc);
 void report_stage1_keys(Report& report, const sbl::KeySetLayout& set,
