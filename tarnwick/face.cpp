@@ -245,6 +245,12 @@ void sign(Result& result) {
   const CommandLine& line = *result.line;
   if (output_is_the_input(result)) return;
   if (line.external) {  // --key is the public key file the signature must verify with
+    if (const auto found = set_of_file(*line.key, KeyKind::kPrivate); found && *found) {
+      result.report.refuse(Class::kKey, core::Event::kSilent, *line.key,
+                           "a private key file; --external takes the public key file the "
+                           "signature must verify with");
+      return;
+    }
     if (!settle_set(result, {{*line.key, KeyKind::kPublic}})) return;
     if (result.set == nullptr) result.set = &sbl::kKeySetV21;
     sign_external(result.report, line, *result.set);

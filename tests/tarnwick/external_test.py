@@ -211,11 +211,14 @@ def main():
         # is prepared.
         shutil.copytree(path("kv2.1"), path("mixed"))
         shutil.copy(path("wrong_efusev2.1"), path("mixed/eFuseData_V21.dat"))
+        write("p.prv", os.urandom(1200))  # a v2.1 private key file's size
         table += [
             (["secure", "bl1.bin", "-o", "x", "--maker", "mixed", "--next-key", "cv2.1.spk",
               "--external", "--digest-out", "dx", "--pad"], 65, "the maker files are not one set"),
             (["sign", "bl2.bin", "-o", "x", "--key", "cv2.1.spk", "--digest-out", "dx"], 2,
              "--digest-out and --hex go with --external"),
+            (["sign", "bl2.bin", "-o", "x", "--key", "p.prv", "--external", "--digest-out", "dx"],
+             65, "p.prv: a private key file; --external takes the public key file"),
             (["attach", "u2v2.1", "--signature", "sig2v2.1", "-o", "x", "--key", "cv2.1.spk",
               "--efuse", "kv2.1/eFuseData_V21.dat"], 2, "not both"),
         ]
