@@ -24,6 +24,7 @@
 
 #include "core/build_info.h"
 #include "core/commands.h"
+#include "core/secure_steps.h"
 #include "core/image_jobs.h"
 #include "core/key_store.h"
 #include "core/signing_key.h"
@@ -357,6 +358,29 @@ std::int32_t verify_bl1(Report& report, const sbl::KeySetLayout& set, const char
   }
   return verify_stage1(report, set, image, eFuse, sb10_Context, sb10_eFuseData, sb10_eFuseDataLen,
                        Check_SB10_Context);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The steps the detached flow (external.cpp) shares with securing, so that both refuse the same
+// files in the same words.
+
+std::int32_t load_next_stage_key(Report& report, const sbl::KeySetLayout& set, const char* path) {
+  return set.crtSigning ? load_sb20_stage2_key(report, path) : load_sb10_stage2_key(report, path);
+}
+
+bool read_maker_efuse(Report& report, const sbl::KeySetLayout& set, const char* path) {
+  return set.crtSigning ? read_efuse(report, path, sb20_eFuseData, sb20_eFuseDataLen, "v2.1")
+                        : read_efuse(report, path, sb10_eFuseData, sb10_eFuseDataLen, "v1.1");
+}
+
+std::int32_t refuse_encryption(Report& report, const SecureJob& job, std::uint32_t codeLength,
+                               std::int32_t rc) {
+  return encryption_refused(report, job, codeLength, rc);
+}
+
+void report_stage1_keys(Report& report, const sbl::KeySetLayout& set,
+                        std::span<const std::uint8_t> context) {
+  report_keys(report, set, context);
 }
 
 }  // namespace core

@@ -14,9 +14,10 @@ enum Bit : unsigned {
   kSecureBit = 1u << 2,
   kSignBit = 1u << 3,
   kVerifyBit = 1u << 4,
+  kAttachBit = 1u << 5,
 };
 constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit;
-constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit;
+constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit | kAttachBit;
 
 struct Option {
   std::string_view name;
@@ -27,19 +28,23 @@ struct Option {
   bool CommandLine::*flag;
 };
 
-constexpr std::array<Option, 12> kOptions = {{
-    {"--output", "-o", true, kSecureBit | kSignBit, &CommandLine::output, nullptr},
+constexpr std::array<Option, 16> kOptions = {{
+    {"--output", "-o", true, kSecureBit | kSignBit | kAttachBit, &CommandLine::output, nullptr},
     {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
     {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
-    {"--key", "", true, kSignBit | kVerifyBit, &CommandLine::key, nullptr},
-    {"--efuse", "", true, kVerifyBit, &CommandLine::efuse, nullptr},
+    {"--key", "", true, kSignBit | kVerifyBit | kAttachBit, &CommandLine::key, nullptr},
+    {"--efuse", "", true, kVerifyBit | kAttachBit, &CommandLine::efuse, nullptr},
     {"--dir", "", true, kKeys, &CommandLine::dir, nullptr},
     {"--token", "", true, kKeys, &CommandLine::token, nullptr},
     {"--set", "", true, kAll, &CommandLine::set, nullptr},
-    {"--force", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::force},
+    {"--force", "", false, kSecureBit | kSignBit | kAttachBit, nullptr, &CommandLine::force},
     {"--pad", "", false, kSecureBit, nullptr, &CommandLine::pad},
     {"--build-info", "", false, kSecureBit, nullptr, &CommandLine::buildInfo},
     {"--help", "-h", false, kAll, nullptr, &CommandLine::help},
+    {"--external", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::external},
+    {"--digest-out", "", true, kSecureBit | kSignBit, &CommandLine::digestOut, nullptr},
+    {"--hex", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::hex},
+    {"--signature", "", true, kAttachBit, &CommandLine::signature, nullptr},
 }};
 
 unsigned bit_of(Command command) {
@@ -54,6 +59,8 @@ unsigned bit_of(Command command) {
       return kSignBit;
     case Command::kVerify:
       return kVerifyBit;
+    case Command::kAttach:
+      return kAttachBit;
     default:
       return 0;
   }
@@ -66,6 +73,10 @@ std::optional<std::string> missing(const CommandLine& line) {
     return std::nullopt;
   };
   const std::size_t operands = line.operands.size();
+  if ((line.digestOut || line.hex) && !line.external) {
+    return "--digest-out and --hex go with --external";
+  }
+  if (line.external && !line.digestOut) return "--external needs --digest-out D";
   switch (line.command) {
     case Command::kKeysMaker:
       if (operands != 0) return "keys maker takes no operand (the folder is --dir)";
@@ -89,6 +100,13 @@ std::optional<std::string> missing(const CommandLine& line) {
       }
       if (line.nextKey && !line.efuse) return "--next-key goes with --efuse";
       return std::nullopt;
+    case Command::kAttach:
+      if (operands != 1) return "attach takes one prepared image";
+      if (auto m = need(line.output, "-o OUT")) return m;
+      if (line.key && line.efuse) {
+        return "attach takes --key KEY.spk (a BL2) or --efuse FILE (a BL1), not both";
+      }
+      return need(line.signature, "--signature SIG");
     case Command::kHelp:
       if (operands > 1) return "help takes at most one command";
       return std::nullopt;
@@ -115,6 +133,8 @@ std::string_view command_name(Command command) {
       return "help";
     case Command::kVersion:
       return "version";
+    case Command::kAttach:
+      return "attach";
     case Command::kNone:
       break;
   }
@@ -205,6 +225,8 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
         line.command = Command::kVerify;
       } else if (arg == "help") {
         line.command = Command::kHelp;
+      } else if (arg == "attach") {
+        line.command = Command::kAttach;
       } else {
         error = "unknown command " + std::string(arg);
         return std::nullopt;
@@ -266,15 +288,26 @@ std::string help_text(Command command) {
              "  Secures a BL1 with the maker's files in DIR and embeds the next-stage key\n"
              "  once its self-signature verifies; the result is checked as a device would.\n"
              "  --pad pads a v2.1 BL1 with zero bytes to whole AES blocks; --build-info adds\n"
-             "  the build-information block (time: SOURCE_DATE_EPOCH, else the clock).\n";
+             "  the build-information block (time: SOURCE_DATE_EPOCH, else the clock).\n"
+             "  --external --digest-out D [--hex]: no maker private key; writes the image\n"
+             "  with its context unsigned and the SHA-1 digest to sign elsewhere.\n";
     case Command::kSign:
       return "usage: tarnwick sign BL2 -o OUT --key KEY.prv [--set S] [--force]\n"
-             "  Signs a BL2 with a customer's private key file or key reference.\n";
+             "       tarnwick sign BL2 -o OUT --key KEY.spk --external --digest-out D [--hex]\n"
+             "  Signs a BL2 with a customer's private key file or key reference.\n"
+             "  With --external: writes the BL2 and the SHA-1 digest to sign elsewhere.\n";
     case Command::kVerify:
       return "usage: tarnwick verify IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
              "                      [--set S]\n"
              "  Checks a secured BL1 against an eFuse value, or a signed BL2 with a public\n"
              "  key file, as a device does; each check is listed with --json.\n";
+    case Command::kAttach:
+      return "usage: tarnwick attach IMAGE --signature SIG -o OUT [--key KEY.spk | --efuse FILE]\n"
+             "                      [--set S] [--force]\n"
+             "  Puts a signature made elsewhere (RSASSA-PSS, SHA-1, big-endian as openssl\n"
+             "  pkeyutl writes it) into an image prepared with --external, once it verifies:\n"
+             "  a BL2 with --key, a BL1 with the maker key in its record (and with --efuse\n"
+             "  the whole device check).\n";
     default:
       break;
   }
@@ -284,6 +317,7 @@ std::string help_text(Command command) {
          "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
          "  sign    BL2 -o OUT --key KEY.prv\n"
          "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
+         "  attach  IMAGE --signature SIG -o OUT [--key KEY.spk | --efuse FILE]\n"
          "  help [COMMAND], COMMAND --help, --version\n"
          "Outputs are never replaced without --force; key files never. See tarnwick(1).\n";
 }

@@ -10,7 +10,8 @@
 
 namespace tarnwick {
 
-enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion };
+enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion,
+                     kAttach };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -20,8 +21,11 @@ struct CommandLine {
   bool force = false;
   bool pad = false;
   bool buildInfo = false;
+  bool external = false;  // sign, secure: the signature is made elsewhere
+  bool hex = false;
   std::vector<std::string> operands;
   std::optional<std::string> output, maker, nextKey, key, efuse, dir, token, set;
+  std::optional<std::string> digestOut, signature;
 };
 
 // The parsed command line, or the usage error in `error` (one plain sentence). `json` is set as

@@ -16,6 +16,7 @@
 #include "inspect/inspect.h"
 #include "sbl/layout.h"
 #include "tarnwick/command_line.h"
+#include "tarnwick/external.h"
 
 namespace tarnwick {
 
@@ -234,12 +235,28 @@ void secure(Result& result) {
   job.pad = line.pad;
   job.existing = existing_for(line);
   job.keyFiles = keyFiles;
+  if (line.external) {
+    secure_external(result.report, line, job);
+    return;
+  }
   static_cast<void>(core::secure_bl1(result.report, job));
 }
 
 void sign(Result& result) {
   const CommandLine& line = *result.line;
   if (output_is_the_input(result)) return;
+  if (line.external) {  // --key is the public key file the signature must verify with
+    if (const auto found = set_of_file(*line.key, KeyKind::kPrivate); found && *found) {
+      result.report.refuse(Class::kKey, core::Event::kSilent, *line.key,
+                           "a private key file; --external takes the public key file the "
+                           "signature must verify with");
+      return;
+    }
+    if (!settle_set(result, {{*line.key, KeyKind::kPublic}})) return;
+    if (result.set == nullptr) result.set = &sbl::kKeySetV21;
+    sign_external(result.report, line, *result.set);
+    return;
+  }
   if (!settle_set(result, {{*line.key, KeyKind::kPrivate}})) return;
   const std::array<const char*, 1> keyFiles = {line.key->c_str()};
   core::SignJob job;
@@ -254,6 +271,18 @@ void sign(Result& result) {
     const std::string& name = result.report.keys().front().set;
     result.set = name == "v1.1" ? &sbl::kKeySetV11 : &sbl::kKeySetV21;
   }
+}
+
+// A signature made elsewhere into its prepared image: the set from --key or --efuse, else from
+// the signature's length.
+void attach_signature(Result& result) {
+  const CommandLine& line = *result.line;
+  if (output_is_the_input(result)) return;
+  if (!settle_set(result, {{line.key.value_or(""), KeyKind::kPublic},
+                           {line.efuse.value_or(""), KeyKind::kEFuse}})) {
+    return;
+  }
+  attach(result.report, line, result.set, result.checks);
 }
 
 // A device's checks one by one, as sbinspect makes them, over the same files.
@@ -329,6 +358,12 @@ void success_lines(Result& result) {
       line += keys_text(report);
     }
     result.lines.push_back(line);
+  }
+  if (command == Command::kAttach) {
+    for (const inspect::Check& check : result.checks) {
+      result.lines.push_back(printable(result.line->output.value_or("")) + ": " + check.name +
+                             ": " + check.detail);
+    }
   }
   if (command == Command::kVerify) {
     const char* what = result.line->efuse ? " secured BL1" : " signed BL2";
@@ -422,6 +457,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
               : word == "secure" ? Command::kSecure
               : word == "sign"   ? Command::kSign
               : word == "verify" ? Command::kVerify
+              : word == "attach" ? Command::kAttach
                                  : Command::kHelp;
       if (word == "keys") {
         result.text = help_text(Command::kKeysMaker) + help_text(Command::kKeysCustomer);
@@ -444,6 +480,9 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
       break;
     case Command::kVerify:
       verify(result);
+      break;
+    case Command::kAttach:
+      attach_signature(result);
       break;
     default:
       break;
