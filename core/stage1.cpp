@@ -6,14 +6,7 @@
 // maker's public key information record, which a device trusts through its eFuse value. The
 // customer key is embedded only after its self-signature proves that its owner holds the
 // private key. The finished context is checked exactly as a device will check it before the
-// command reports success; the dispatcher writes the image only then.
-#include <algorithm>
-#include <array>
-#include <span>
-#include <string_view>
-
-#include "core/build_info.h"
-#include "core/commands.h"
+// command reports success; the image is written only then.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -21,12 +14,13 @@
 #include <ctime>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "core/build_info.h"
 #include "core/commands.h"
-#include "core/secure_steps.h"
 #include "core/image_jobs.h"
 #include "core/key_store.h"
+#include "core/secure_steps.h"
 #include "core/signing_key.h"
 #include "core/working_buffers.h"
 #include "crypto/endian.h"
