@@ -34,6 +34,7 @@ PUBLIC = {
              "signing_key.h"},
     "inspect": {"inspect.h"},
 }
+PUBLIC["format"].add("private_key_der.h")  # the private key readers the import uses
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([A-Za-z0-9_]+\.h)"', re.M)
 
 

@@ -14,8 +14,9 @@ enum Bit : unsigned {
   kSecureBit = 1u << 2,
   kSignBit = 1u << 3,
   kVerifyBit = 1u << 4,
+  kKeysImportBit = 1u << 5,
 };
-constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit;
+constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit | kKeysImportBit;
 constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit;
 
 struct Option {
@@ -27,7 +28,7 @@ struct Option {
   bool CommandLine::*flag;
 };
 
-constexpr std::array<Option, 12> kOptions = {{
+constexpr std::array<Option, 13> kOptions = {{
     {"--output", "-o", true, kSecureBit | kSignBit, &CommandLine::output, nullptr},
     {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
     {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
@@ -40,6 +41,7 @@ constexpr std::array<Option, 12> kOptions = {{
     {"--pad", "", false, kSecureBit, nullptr, &CommandLine::pad},
     {"--build-info", "", false, kSecureBit, nullptr, &CommandLine::buildInfo},
     {"--help", "-h", false, kAll, nullptr, &CommandLine::help},
+    {"--passphrase-file", "", true, kKeysImportBit, &CommandLine::passphraseFile, nullptr},
 }};
 
 unsigned bit_of(Command command) {
@@ -54,6 +56,8 @@ unsigned bit_of(Command command) {
       return kSignBit;
     case Command::kVerify:
       return kVerifyBit;
+    case Command::kKeysImport:
+      return kKeysImportBit;
     default:
       return 0;
   }
@@ -89,6 +93,11 @@ std::optional<std::string> missing(const CommandLine& line) {
       }
       if (line.nextKey && !line.efuse) return "--next-key goes with --efuse";
       return std::nullopt;
+    case Command::kKeysImport:
+      if (!line.importKey) return "keys import takes KEY maker|customer [NAME]";
+      if (line.importMaker && operands != 0) return "keys import KEY maker takes no NAME";
+      if (!line.importMaker && operands != 1) return "keys import KEY customer takes one NAME";
+      return std::nullopt;
     case Command::kHelp:
       if (operands > 1) return "help takes at most one command";
       return std::nullopt;
@@ -111,6 +120,8 @@ std::string_view command_name(Command command) {
       return "sign";
     case Command::kVerify:
       return "verify";
+    case Command::kKeysImport:
+      return "keys import";
     case Command::kHelp:
       return "help";
     case Command::kVersion:
@@ -216,6 +227,8 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
         line.command = Command::kKeysMaker;
       } else if (arg == "customer") {
         line.command = Command::kKeysCustomer;
+      } else if (arg == "import") {
+        line.command = Command::kKeysImport;
       } else {
         error = "keys takes maker or customer, not " + std::string(arg);
         return std::nullopt;
@@ -231,6 +244,13 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
   if (line.command == Command::kNone) {
     error = "no command given";
     return std::nullopt;
+  }
+  // keys import KEY maker|customer [NAME]: the first two operands are the import's own.
+  if (line.command == Command::kKeysImport && line.operands.size() >= 2 &&
+      (line.operands[1] == "maker" || line.operands[1] == "customer")) {
+    line.importKey = line.operands[0];
+    line.importMaker = line.operands[1] == "maker";
+    line.operands.erase(line.operands.begin(), line.operands.begin() + 2);
   }
   if (line.command == Command::kVersion && !line.operands.empty()) {
     error = "--version takes no operand";
@@ -260,6 +280,13 @@ std::string help_text(Command command) {
       return "usage: tarnwick keys customer NAME [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
              "  Makes a customer's key pair NAME_V21.spk and NAME_V21.prv (v1.1: NAME.spk,\n"
              "  NAME.prv) in DIR. Key files are never replaced.\n";
+    case Command::kKeysImport:
+      return "usage: tarnwick keys import KEY maker|customer [NAME] [--set S] [--dir DIR]\n"
+             "                      [--token URI] [--passphrase-file FILE]\n"
+             "  Takes a private key made elsewhere (PEM or DER; PKCS#1, PKCS#8, or PKCS#8\n"
+             "  encrypted with PBES2 and AES-CBC) as the maker's key or customer NAME's, once\n"
+             "  it is the set's and signs; writes the set's files as keys maker/customer do.\n"
+             "  An encrypted key's passphrase is read from FILE, else asked for.\n";
     case Command::kSecure:
       return "usage: tarnwick secure BL1 -o OUT --maker DIR --next-key KEY.spk [--set S]\n"
              "                      [--build-info] [--pad] [--force]\n"
@@ -281,6 +308,7 @@ std::string help_text(Command command) {
   return "usage: tarnwick [--json] [--quiet] COMMAND [OPTIONS]\n"
          "  keys maker    [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
          "  keys customer NAME [--set ...] [--dir DIR] [--token URI]\n"
+         "  keys import KEY maker|customer [NAME] [--passphrase-file F] [--set ...]\n"
          "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
          "  sign    BL2 -o OUT --key KEY.prv\n"
          "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"

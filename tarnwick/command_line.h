@@ -10,7 +10,8 @@
 
 namespace tarnwick {
 
-enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion };
+enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion,
+                     kKeysImport };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -22,6 +23,9 @@ struct CommandLine {
   bool buildInfo = false;
   std::vector<std::string> operands;
   std::optional<std::string> output, maker, nextKey, key, efuse, dir, token, set;
+  // keys import: the key file, whether it becomes the maker's key, --passphrase-file.
+  std::optional<std::string> importKey, passphraseFile;
+  bool importMaker = false;
 };
 
 // The parsed command line, or the usage error in `error` (one plain sentence). `json` is set as

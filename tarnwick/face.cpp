@@ -15,6 +15,7 @@
 #include "inspect/inspect.h"
 #include "sbl/layout.h"
 #include "tarnwick/command_line.h"
+#include "tarnwick/import.h"
 
 namespace tarnwick {
 
@@ -182,6 +183,7 @@ void make_keys(Result& result) {
   }
   core::KeyPairJob job{&set, line.command == Command::kKeysMaker, {}, {}, {},
                        line.token ? line.token->c_str() : nullptr};
+  if (line.command == Command::kKeysImport) job.maker = line.importMaker;
   if (job.maker) {
     job.privateKey = in_folder(dir, set.files.makerPrivateKey);
     job.publicKey = in_folder(dir, set.files.makerPublicKey);
@@ -199,6 +201,10 @@ void make_keys(Result& result) {
     }
     job.privateKey = names->privateKey;
     job.publicKey = names->publicKey;
+  }
+  if (line.command == Command::kKeysImport) {
+    static_cast<void>(import_key(result.report, line, job));
+    return;
   }
   static_cast<void>(core::make_key_pair(result.report, job));
 }
@@ -433,6 +439,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
   switch (line.command) {
     case Command::kKeysMaker:
     case Command::kKeysCustomer:
+    case Command::kKeysImport:
       make_keys(result);
       break;
     case Command::kSecure:
