@@ -175,8 +175,12 @@ bool read_private_key_info_der(Bytes der, QIV_RSA_PRIVATE_KEY& key, std::string&
   return read_rsa_private_key_der(inner, key, error);
 }
 
-bool read_encrypted_private_key_info_der(Bytes der, Bytes passphrase, QIV_RSA_PRIVATE_KEY& key,
-                                         std::string& error) {
+namespace {
+
+// The encrypted form; with `parametersOnly` it stops, true, once every parameter is known good,
+// before any key is derived.
+bool read_encrypted(Bytes der, Bytes passphrase, QIV_RSA_PRIVATE_KEY& key, std::string& error,
+                    bool parametersOnly) {
   qiv::wipe_object(key);
   error.clear();
   der::Reader file(der, error);
@@ -274,6 +278,7 @@ bool read_encrypted_private_key_info_der(Bytes der, Bytes passphrase, QIV_RSA_PR
     return wiped_failure(key);
   }
 
+  if (parametersOnly) return true;
   qiv::SecretArray<std::uint8_t, 32> aesKey;
   if (QIV_PBKDF2(prf, passphrase.data(), static_cast<std::uint32_t>(passphrase.size()),
                  salt.data(), static_cast<std::uint32_t>(salt.size()), iterations,
@@ -307,6 +312,13 @@ bool read_encrypted_private_key_info_der(Bytes der, Bytes passphrase, QIV_RSA_PR
     return wiped_failure(key);
   }
   return true;
+}
+
+}  // namespace
+
+bool read_encrypted_private_key_info_der(Bytes der, Bytes passphrase, QIV_RSA_PRIVATE_KEY& key,
+                                         std::string& error) {
+  return read_encrypted(der, passphrase, key, error, false);
 }
 
 namespace {
@@ -361,7 +373,10 @@ bool private_key_is_encrypted(Bytes file) {
   qiv::SecretBuffer der(0);
   Kind kind = Kind::kUnknown;
   std::string error;
-  return unwrap(file, der, kind, error) && kind == Kind::kEncrypted;
+  qiv::Wiped<QIV_RSA_PRIVATE_KEY> unused;
+  // A scheme that is refused needs no passphrase: its refusal comes without a prompt.
+  return unwrap(file, der, kind, error) && kind == Kind::kEncrypted &&
+         read_encrypted({der.data(), der.size()}, {}, *unused, error, true);
 }
 
 bool read_private_key(Bytes file, Bytes passphrase, QIV_RSA_PRIVATE_KEY& key,

@@ -21,7 +21,8 @@ inline constexpr std::size_t kMaxPrivateKeyFileBytes = 64 * 1024;
 // file cannot keep the tool busy for hours.
 inline constexpr std::uint32_t kMaxPbkdf2Iterations = 10'000'000;
 
-// True when the file holds an encrypted key: the caller then needs a passphrase.
+// True when the file holds an encrypted key in a scheme that is read: the caller then needs a
+// passphrase (a refused scheme is refused by read_private_key without one).
 [[nodiscard]] bool private_key_is_encrypted(std::span<const std::uint8_t> file);
 
 // Reads the RSA private key in `file` (PEM or DER, any of the encodings above) into `key`
