@@ -3,7 +3,7 @@
 secures a BL1 or signs a BL2 that verifies, and the same key shows the same fingerprint in every
 form; then the refusals, each with its status and cause.
 
-usage: import_test.py <tarnwick>"""
+usage: import_test.py <tarnwick> [<libsofthsm2.so> <softhsm2-util>]"""
 import os
 import shutil
 import subprocess
@@ -16,10 +16,10 @@ TARNWICK = os.path.abspath(sys.argv[1])
 failures = []
 
 
-def run(args, cwd):
+def run(args, cwd, env=None):
     # A session of its own: no controlling terminal, so a prompt cannot wait for one.
     done = subprocess.run([TARNWICK] + args, cwd=cwd, capture_output=True, timeout=300,
-                          start_new_session=True)
+                          start_new_session=True, env=dict(os.environ, **(env or {})))
     return done.returncode, done.stdout.decode(), done.stderr.decode()
 
 
@@ -162,11 +162,35 @@ def refused(w):
     expect("key files never replaced", status == 73 and "exists already" in err, err)
 
 
+def token_row(w, module, util):
+    """An imported key stored in a token signs through its key reference."""
+    home = os.path.join(w, "token")
+    os.makedirs(os.path.join(home, "tokens"))
+    conf = os.path.join(home, "softhsm2.conf")
+    with open(conf, "w") as f:
+        f.write(f"directories.tokendir = {home}/tokens\nobjects.backend = file\n")
+    env = {"SOFTHSM2_CONF": conf}
+    subprocess.run([util, "--init-token", "--free", "--label", "tw", "--pin", "1234", "--so-pin",
+                    "5678"], env=dict(os.environ, **env), capture_output=True, check=True)
+    pin = os.path.join(home, "pin")
+    with open(os.open(pin, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
+        f.write("1234")
+    uri = f"pkcs11:token=tw;object=imp?module-path={module}&pin-source=file://{pin}"
+    status, out, err = run(["keys", "import", "c21.e256.pem", "customer", "imp", "--dir", "kt",
+                            "--token", uri, "--passphrase-file", "pass.txt"], w, env)
+    expect("token import", status == 0 and "key reference" in out, out + err)
+    status, out, err = run(["sign", "bl2.bin", "-o", "t.bin", "--key", "kt/imp_V21.prv"], w, env)
+    status2, out2, err2 = run(["verify", "t.bin", "--key", "k21/c0_V21.spk"], w)
+    expect("token key is the imported key", status == 0 and status2 == 0, out + err + out2 + err2)
+
+
 def main():
     w = tempfile.mkdtemp(prefix="tarnwick-import-")
     try:
         accepted(w)
         refused(w)
+        if len(sys.argv) == 4:
+            token_row(w, sys.argv[2], sys.argv[3])
     finally:
         shutil.rmtree(w)
     for failure in failures:
