@@ -1,6 +1,9 @@
 #include "tarnwick/import.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -49,19 +52,43 @@ bool from_terminal(core::Report& report, const std::string& keyFile, qiv::Secret
   }
   const std::string prompt = "Passphrase for " + keyFile + ": ";
   if (::write(tty.get(), prompt.data(), prompt.size()) < 0) return false;
+  if (!out.resize(kMaxPassphrase + 1)) return false;
+  // The cleanup signals wait while echo is off: the terminal is always given back as it was,
+  // and a signal that came meanwhile ends the prompt, then the process when it is let through.
+  sigset_t watched;
+  sigset_t before;
+  sigemptyset(&watched);
+  for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&watched, s);
+  ::pthread_sigmask(SIG_BLOCK, &watched, &before);
   termios quiet = saved;
   quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
   ::tcsetattr(tty.get(), TCSAFLUSH, &quiet);
-  if (!out.resize(kMaxPassphrase + 1)) return false;
   std::size_t n = 0;
+  bool interrupted = false;
   char c = 0;
-  while (::read(tty.get(), &c, 1) == 1 && c != '\n' && c != '\r') {
+  for (;;) {
+    sigset_t pending;
+    sigemptyset(&pending);
+    if (::sigpending(&pending) == 0) {
+      for (const int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+        interrupted = interrupted || sigismember(&pending, s) == 1;
+      }
+    }
+    if (interrupted) break;
+    pollfd wait{tty.get(), POLLIN, 0};
+    if (::poll(&wait, 1, 100) <= 0) continue;
+    if (::read(tty.get(), &c, 1) != 1 || c == '\n' || c == '\r') break;
     if (n < out.size()) out.data()[n] = static_cast<std::uint8_t>(c);
     ++n;
   }
   c = 0;
   ::tcsetattr(tty.get(), TCSAFLUSH, &saved);
   static_cast<void>(::write(tty.get(), "\n", 1));
+  ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  if (interrupted) {
+    report.refuse(Class::kUsage, Event::kSilent, keyFile, "the passphrase prompt was interrupted");
+    return false;
+  }
   if (n > kMaxPassphrase) {
     report.refuse(Class::kUsage, Event::kSilent, keyFile, "the passphrase is longer than 1024 bytes");
     return false;
