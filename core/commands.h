@@ -11,12 +11,15 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 
 #include "core/files.h"
 #include "core/report.h"
+#include "crypto/wipe.h"
+#include "rsa/rsa.h"
 #include "sbl/layout.h"
 
 namespace core {
@@ -40,8 +43,21 @@ struct KeyPairJob {
   bool maker = true;
   std::string privateKey, publicKey, eFuse;  // eFuse: maker only
   const char* uri = nullptr;
+  // A key made elsewhere and checked (import_key.h): used instead of a freshly drawn one, laid
+  // out as the set's blob or stored in the token the URI names.
+  const QIV_RSA_PRIVATE_KEY* given = nullptr;
 };
 [[nodiscard]] std::int32_t make_key_pair(Report& report, const KeyPairJob& job);
+// A key pair from a private key made elsewhere (PEM or DER; PKCS#1, PKCS#8 or PBES2-encrypted
+// PKCS#8): read, checked as the set's key (size, exponent, consistency), made to sign once and
+// verify, then written or stored exactly as make_key_pair does. `passphrase` is asked only for
+// an encrypted file; it returns false, after saying why, when it has none.
+struct ImportJob {
+  KeyPairJob pair;
+  const char* keyFile = nullptr;
+  std::function<bool(qiv::SecretBuffer& passphrase)> passphrase;
+};
+[[nodiscard]] std::int32_t import_key_pair(Report& report, const ImportJob& job);
 
 // Stores the key of the set's protected private key file keyFile in the token the URI names and
 // writes referenceFile, a key reference to it. Events: kKeyExists, kKeyFileHoldsNoKey,

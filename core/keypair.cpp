@@ -176,12 +176,20 @@ std::int32_t make_key(Report& report, const KeyPairJob& job, QIV_RSA_PRIVATE_KEY
                       SigningKey& signingKey, const std::uint32_t*& n, std::uint32_t& e) {
   const sbl::KeySetLayout& set = *job.set;
   if (job.uri != nullptr) {
-    if (!signingKey.generate_in_token(report, job.uri, set, job.privateKey)) return kKeyFileRejected;
+    if (job.given != nullptr) {
+      if (!signingKey.store_in_token(report, job.uri, set, *job.given, job.privateKey)) {
+        return kKeyFileRejected;
+      }
+    } else if (!signingKey.generate_in_token(report, job.uri, set, job.privateKey)) {
+      return kKeyFileRejected;
+    }
     n = signingKey.token_modulus_digits().data();
     e = signingKey.token_exponent();
     return 0;
   }
-  if (const std::int32_t rc = generate_key(key, set); rc != 0) {
+  if (job.given != nullptr) {
+    key = *job.given;
+  } else if (const std::int32_t rc = generate_key(key, set); rc != 0) {
     return fail(report, job.privateKey, "the key generation failed", rc);
   }
   if (!put_blob(set.crtSigning ? sbl::KeyForm::kCrt : sbl::KeyForm::kPlain, key, signingKey)) {

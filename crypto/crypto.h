@@ -182,3 +182,29 @@ std::int32_t QIV_AES_CBC_DecFinal(QIV_AES_CTX* ctx, std::uint8_t* out, std::uint
 std::int32_t qiv_SetPadding(std::uint8_t* buf, std::uint32_t k, std::uint32_t size,
                             std::uint32_t type);
 std::int32_t qiv_CheckPadding(const std::uint8_t* buf, std::uint32_t size, std::uint32_t type);
+
+// ---------------------------------------------------------------------------------------------
+// HMAC-SHA256 (RFC 2104 over FIPS 180-4), the same keyed-state contract as HMAC-SHA1: SetInfo
+// once per key, then Init / Update... / Final per message. They check nothing and return 0.
+struct QIV_SHA256_HMAC_CTX {
+  QIV_SHA256_CTX hash;                       // running inner or outer computation
+  std::array<std::uint32_t, 8> inner_state;  // after absorbing key ^ 0x36
+  std::array<std::uint32_t, 8> outer_state;  // after absorbing key ^ 0x5C
+};
+
+std::int32_t QIV_SHA256_HMAC_SetInfo(QIV_SHA256_HMAC_CTX* ctx, const void* key, std::uint32_t n);
+std::int32_t QIV_SHA256_HMAC_Init(QIV_SHA256_HMAC_CTX* ctx);
+std::int32_t QIV_SHA256_HMAC_Update(QIV_SHA256_HMAC_CTX* ctx, const void* data, std::uint32_t n);
+std::int32_t QIV_SHA256_HMAC_Final(QIV_SHA256_HMAC_CTX* ctx, std::uint8_t* tag);
+
+// ---------------------------------------------------------------------------------------------
+// PBKDF2 (RFC 8018 section 5.2) with HMAC-SHA1 or HMAC-SHA256 as the pseudo-random function.
+inline constexpr std::uint32_t QIV_PRF_HMAC_SHA1 = 1;
+inline constexpr std::uint32_t QIV_PRF_HMAC_SHA256 = 2;
+
+// Derives outLen bytes into `out`. QIV_ERR_NULL_PTR (a null pointer with a non-zero length, or a
+// null `out`), QIV_ERR_BAD_PARAM (unknown prf, iterations 0, outLen 0). The password may be
+// empty; every intermediate block is wiped.
+std::int32_t QIV_PBKDF2(std::uint32_t prf, const void* password, std::uint32_t passwordLen,
+                        const std::uint8_t* salt, std::uint32_t saltLen, std::uint32_t iterations,
+                        std::uint8_t* out, std::uint32_t outLen);

@@ -35,6 +35,7 @@ PUBLIC = {
     "inspect": {"inspect.h"},
 }
 PUBLIC["core"].add("external.h")  # signatures made elsewhere: the faces call it
+PUBLIC["format"].add("private_key_der.h")  # the private key readers the import uses
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([A-Za-z0-9_]+\.h)"', re.M)
 
 

@@ -19,6 +19,7 @@ WORK=${FUZZ_WORK:-$BUILD/work}
 JOBS=${JOBS:-$(nproc)}
 ALL_HARNESSES=(pss_verify aes_cbc_decrypt noise_file key_blob_sign context_check stage2_verify inspect
                key_reference)
+ALL_HARNESSES+=(private_key_file)
 
 if [[ ! "$SECONDS_EACH" =~ ^[1-9][0-9]*$ ]]; then
   echo "FUZZ_SECONDS must be a positive whole number of seconds, not '$SECONDS_EACH'" >&2

@@ -15,8 +15,9 @@ enum Bit : unsigned {
   kSignBit = 1u << 3,
   kVerifyBit = 1u << 4,
   kAttachBit = 1u << 5,
+  kKeysImportBit = 1u << 6,
 };
-constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit;
+constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit | kKeysImportBit;
 constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit | kAttachBit;
 
 struct Option {
@@ -28,7 +29,7 @@ struct Option {
   bool CommandLine::*flag;
 };
 
-constexpr std::array<Option, 16> kOptions = {{
+constexpr std::array<Option, 17> kOptions = {{
     {"--output", "-o", true, kSecureBit | kSignBit | kAttachBit, &CommandLine::output, nullptr},
     {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
     {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
@@ -45,6 +46,7 @@ constexpr std::array<Option, 16> kOptions = {{
     {"--digest-out", "", true, kSecureBit | kSignBit, &CommandLine::digestOut, nullptr},
     {"--hex", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::hex},
     {"--signature", "", true, kAttachBit, &CommandLine::signature, nullptr},
+    {"--passphrase-file", "", true, kKeysImportBit, &CommandLine::passphraseFile, nullptr},
 }};
 
 unsigned bit_of(Command command) {
@@ -61,6 +63,8 @@ unsigned bit_of(Command command) {
       return kVerifyBit;
     case Command::kAttach:
       return kAttachBit;
+    case Command::kKeysImport:
+      return kKeysImportBit;
     default:
       return 0;
   }
@@ -107,6 +111,11 @@ std::optional<std::string> missing(const CommandLine& line) {
         return "attach takes --key KEY.spk (a BL2) or --efuse FILE (a BL1), not both";
       }
       return need(line.signature, "--signature SIG");
+    case Command::kKeysImport:
+      if (!line.importKey) return "keys import takes KEY maker|customer [NAME]";
+      if (line.importMaker && operands != 0) return "keys import KEY maker takes no NAME";
+      if (!line.importMaker && operands != 1) return "keys import KEY customer takes one NAME";
+      return std::nullopt;
     case Command::kHelp:
       if (operands > 1) return "help takes at most one command";
       return std::nullopt;
@@ -129,6 +138,8 @@ std::string_view command_name(Command command) {
       return "sign";
     case Command::kVerify:
       return "verify";
+    case Command::kKeysImport:
+      return "keys import";
     case Command::kHelp:
       return "help";
     case Command::kVersion:
@@ -238,6 +249,8 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
         line.command = Command::kKeysMaker;
       } else if (arg == "customer") {
         line.command = Command::kKeysCustomer;
+      } else if (arg == "import") {
+        line.command = Command::kKeysImport;
       } else {
         error = "keys takes maker or customer, not " + std::string(arg);
         return std::nullopt;
@@ -253,6 +266,13 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
   if (line.command == Command::kNone) {
     error = "no command given";
     return std::nullopt;
+  }
+  // keys import KEY maker|customer [NAME]: the first two operands are the import's own.
+  if (line.command == Command::kKeysImport && line.operands.size() >= 2 &&
+      (line.operands[1] == "maker" || line.operands[1] == "customer")) {
+    line.importKey = line.operands[0];
+    line.importMaker = line.operands[1] == "maker";
+    line.operands.erase(line.operands.begin(), line.operands.begin() + 2);
   }
   if (line.command == Command::kVersion && !line.operands.empty()) {
     error = "--version takes no operand";
@@ -282,6 +302,13 @@ std::string help_text(Command command) {
       return "usage: tarnwick keys customer NAME [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
              "  Makes a customer's key pair NAME_V21.spk and NAME_V21.prv (v1.1: NAME.spk,\n"
              "  NAME.prv) in DIR. Key files are never replaced.\n";
+    case Command::kKeysImport:
+      return "usage: tarnwick keys import KEY maker|customer [NAME] [--set S] [--dir DIR]\n"
+             "                      [--token URI] [--passphrase-file FILE]\n"
+             "  Takes a private key made elsewhere (PEM or DER; PKCS#1, PKCS#8, or PKCS#8\n"
+             "  encrypted with PBES2 and AES-CBC) as the maker's key or customer NAME's, once\n"
+             "  it is the set's and signs; writes the set's files as keys maker/customer do.\n"
+             "  An encrypted key's passphrase is read from FILE, else asked for.\n";
     case Command::kSecure:
       return "usage: tarnwick secure BL1 -o OUT --maker DIR --next-key KEY.spk [--set S]\n"
              "                      [--build-info] [--pad] [--force]\n"
@@ -314,6 +341,7 @@ std::string help_text(Command command) {
   return "usage: tarnwick [--json] [--quiet] COMMAND [OPTIONS]\n"
          "  keys maker    [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
          "  keys customer NAME [--set ...] [--dir DIR] [--token URI]\n"
+         "  keys import KEY maker|customer [NAME] [--passphrase-file F] [--set ...]\n"
          "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
          "  sign    BL2 -o OUT --key KEY.prv\n"
          "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"

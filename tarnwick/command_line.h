@@ -11,7 +11,7 @@
 namespace tarnwick {
 
 enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion,
-                     kAttach };
+                     kAttach, kKeysImport };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -26,6 +26,9 @@ struct CommandLine {
   std::vector<std::string> operands;
   std::optional<std::string> output, maker, nextKey, key, efuse, dir, token, set;
   std::optional<std::string> digestOut, signature;
+  // keys import: the key file, whether it becomes the maker's key, --passphrase-file.
+  std::optional<std::string> importKey, passphraseFile;
+  bool importMaker = false;
 };
 
 // The parsed command line, or the usage error in `error` (one plain sentence). `json` is set as

@@ -17,6 +17,7 @@
 #include "sbl/layout.h"
 #include "tarnwick/command_line.h"
 #include "tarnwick/external.h"
+#include "tarnwick/import.h"
 
 namespace tarnwick {
 
@@ -184,6 +185,7 @@ void make_keys(Result& result) {
   }
   core::KeyPairJob job{&set, line.command == Command::kKeysMaker, {}, {}, {},
                        line.token ? line.token->c_str() : nullptr};
+  if (line.command == Command::kKeysImport) job.maker = line.importMaker;
   if (job.maker) {
     job.privateKey = in_folder(dir, set.files.makerPrivateKey);
     job.publicKey = in_folder(dir, set.files.makerPublicKey);
@@ -201,6 +203,10 @@ void make_keys(Result& result) {
     }
     job.privateKey = names->privateKey;
     job.publicKey = names->publicKey;
+  }
+  if (line.command == Command::kKeysImport) {
+    static_cast<void>(import_key(result.report, line, job));
+    return;
   }
   static_cast<void>(core::make_key_pair(result.report, job));
 }
@@ -351,7 +357,8 @@ void success_lines(Result& result) {
   for (const core::Written& file : report.written()) {
     std::string line = printable(file.path) + ": " + file.what + ", " +
                        std::to_string(file.size) + " bytes";
-    const bool keys = command == Command::kKeysMaker || command == Command::kKeysCustomer;
+    const bool keys = command == Command::kKeysMaker || command == Command::kKeysCustomer ||
+                      command == Command::kKeysImport;
     if (keys && file.what.find("public key") != std::string::npos && !report.keys().empty()) {
       line += ", fingerprint " + report.keys().front().fingerprint;
     } else if (!keys) {
@@ -470,6 +477,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
   switch (line.command) {
     case Command::kKeysMaker:
     case Command::kKeysCustomer:
+    case Command::kKeysImport:
       make_keys(result);
       break;
     case Command::kSecure:
