@@ -14,6 +14,7 @@ enum Bit : unsigned {
   kSecureBit = 1u << 2,
   kSignBit = 1u << 3,
   kVerifyBit = 1u << 4,
+  kKeysExportBit = 1u << 5,
 };
 constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit;
 constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit;
@@ -27,8 +28,8 @@ struct Option {
   bool CommandLine::*flag;
 };
 
-constexpr std::array<Option, 12> kOptions = {{
-    {"--output", "-o", true, kSecureBit | kSignBit, &CommandLine::output, nullptr},
+constexpr std::array<Option, 14> kOptions = {{
+    {"--output", "-o", true, kSecureBit | kSignBit | kKeysExportBit, &CommandLine::output, nullptr},
     {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
     {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
     {"--key", "", true, kSignBit | kVerifyBit, &CommandLine::key, nullptr},
@@ -36,10 +37,12 @@ constexpr std::array<Option, 12> kOptions = {{
     {"--dir", "", true, kKeys, &CommandLine::dir, nullptr},
     {"--token", "", true, kKeys, &CommandLine::token, nullptr},
     {"--set", "", true, kAll, &CommandLine::set, nullptr},
-    {"--force", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::force},
+    {"--force", "", false, kSecureBit | kSignBit | kKeysExportBit, nullptr, &CommandLine::force},
     {"--pad", "", false, kSecureBit, nullptr, &CommandLine::pad},
     {"--build-info", "", false, kSecureBit, nullptr, &CommandLine::buildInfo},
-    {"--help", "-h", false, kAll, nullptr, &CommandLine::help},
+    {"--format", "", true, kKeysExportBit, &CommandLine::format, nullptr},
+    {"--pkcs1", "", false, kKeysExportBit, nullptr, &CommandLine::pkcs1},
+    {"--help", "-h", false, kAll | kKeysExportBit, nullptr, &CommandLine::help},
 }};
 
 unsigned bit_of(Command command) {
@@ -54,6 +57,8 @@ unsigned bit_of(Command command) {
       return kSignBit;
     case Command::kVerify:
       return kVerifyBit;
+    case Command::kKeysExport:
+      return kKeysExportBit;
     default:
       return 0;
   }
@@ -89,6 +94,12 @@ std::optional<std::string> missing(const CommandLine& line) {
       }
       if (line.nextKey && !line.efuse) return "--next-key goes with --efuse";
       return std::nullopt;
+    case Command::kKeysExport:
+      if (operands != 1) return "keys export takes one KEYFILE";
+      if (line.format && *line.format != "pem" && *line.format != "der") {
+        return "--format is pem or der, not " + *line.format;
+      }
+      return need(line.output, "-o OUT");
     case Command::kHelp:
       if (operands > 1) return "help takes at most one command";
       return std::nullopt;
@@ -115,6 +126,8 @@ std::string_view command_name(Command command) {
       return "help";
     case Command::kVersion:
       return "version";
+    case Command::kKeysExport:
+      return "keys export";
     case Command::kNone:
       break;
   }
@@ -216,6 +229,8 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
         line.command = Command::kKeysMaker;
       } else if (arg == "customer") {
         line.command = Command::kKeysCustomer;
+      } else if (arg == "export") {
+        line.command = Command::kKeysExport;
       } else {
         error = "keys takes maker or customer, not " + std::string(arg);
         return std::nullopt;
@@ -270,6 +285,11 @@ std::string help_text(Command command) {
     case Command::kSign:
       return "usage: tarnwick sign BL2 -o OUT --key KEY.prv [--set S] [--force]\n"
              "  Signs a BL2 with a customer's private key file or key reference.\n";
+    case Command::kKeysExport:
+      return "usage: tarnwick keys export KEYFILE -o OUT [--format pem|der] [--pkcs1] [--force]\n"
+             "  Writes the public key of any key file (public or private, or a key reference)\n"
+             "  as an X.509 SubjectPublicKeyInfo, or with --pkcs1 as an RSAPublicKey; PEM\n"
+             "  unless --format der.\n";
     case Command::kVerify:
       return "usage: tarnwick verify IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
              "                      [--set S]\n"
@@ -281,6 +301,7 @@ std::string help_text(Command command) {
   return "usage: tarnwick [--json] [--quiet] COMMAND [OPTIONS]\n"
          "  keys maker    [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
          "  keys customer NAME [--set ...] [--dir DIR] [--token URI]\n"
+         "  keys export   KEYFILE -o OUT [--format pem|der] [--pkcs1]\n"
          "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
          "  sign    BL2 -o OUT --key KEY.prv\n"
          "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"

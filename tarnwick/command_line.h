@@ -10,7 +10,8 @@
 
 namespace tarnwick {
 
-enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion };
+enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion,
+                     kKeysExport };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -22,6 +23,8 @@ struct CommandLine {
   bool buildInfo = false;
   std::vector<std::string> operands;
   std::optional<std::string> output, maker, nextKey, key, efuse, dir, token, set;
+  std::optional<std::string> format;  // keys export: pem or der
+  bool pkcs1 = false;
 };
 
 // The parsed command line, or the usage error in `error` (one plain sentence). `json` is set as

@@ -15,6 +15,7 @@
 #include "inspect/inspect.h"
 #include "sbl/layout.h"
 #include "tarnwick/command_line.h"
+#include "tarnwick/export.h"
 
 namespace tarnwick {
 
@@ -313,6 +314,7 @@ std::string keys_text(const core::Report& report) {
 void success_lines(Result& result) {
   const core::Report& report = result.report;
   const Command command = result.line->command;
+  if (command == Command::kKeysExport) return export_lines(report, result.lines);
   for (const core::Note& note : report.notes()) {
     if (note.event == core::Event::kPadded) {
       result.lines.push_back(printable(note.file) + ": padded " + note.cause);
@@ -424,6 +426,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
                                  : Command::kHelp;
       if (word == "keys") {
         result.text = help_text(Command::kKeysMaker) + help_text(Command::kKeysCustomer);
+        result.text += help_text(Command::kKeysExport);
       }
     }
     if (result.text.empty()) result.text = help_text(about);
@@ -443,6 +446,9 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
       break;
     case Command::kVerify:
       verify(result);
+      break;
+    case Command::kKeysExport:
+      export_key(line, result.report, result.set);
       break;
     default:
       break;
