@@ -39,12 +39,11 @@ std::optional<FoundKey> private_key_part(Report& report, const char* path,
     if (!uri || !key.use_token(report, *uri, nullptr, path)) return std::nullopt;
     set = key.token_set();
   } else {
-    const std::int32_t rc =
-        size == ProtectedPrivateKeyFile::kSizeV21
-            ? load_sb20_private_key(report, Event::kSilent, path, key)
-        : size == ProtectedPrivateKeyFile::kSizeV11
-            ? load_sb10_maker_private_key(report, Event::kSilent, path, key)
-            : load_sb10_private_record(report, Event::kSilent, path, key);
+    const std::int32_t rc = size == ProtectedPrivateKeyFile::kSizeV21
+                                ? load_sb20_private_key(report, Event::kSilent, path, key)
+                            : size == ProtectedPrivateKeyFile::kSizeV11
+                                ? load_sb10_maker_private_key(report, Event::kSilent, path, key)
+                                : load_sb10_private_record(report, Event::kSilent, path, key);
     if (rc != 0) {
       // A v2.1 file that is not whole AES blocks is refused under the protection's code.
       if (!report.refused()) report.refuse(Class::kKey, Event::kSilent, path, "not a key file");
@@ -56,9 +55,8 @@ std::optional<FoundKey> private_key_part(Report& report, const char* path,
   found.size = key.key_part(*set, found.part);
   if (found.size == 0) {
     report.refuse(Class::kKey, Event::kSilent, path,
-                  std::string("not a ") + set->name + " key (" +
-                      std::to_string(set->modulusBits) + " bits, exponent " +
-                      std::to_string(set->publicExponent) + ")");
+                  std::string("not a ") + set->name + " key (" + std::to_string(set->modulusBits) +
+                      " bits, exponent " + std::to_string(set->publicExponent) + ")");
     return std::nullopt;
   }
   return found;
@@ -93,11 +91,10 @@ std::optional<FoundKey> public_key_part(Report& report, const char* path,
   }
   if (found.set == nullptr || found.size == 0) {
     report.refuse(Class::kKey, Event::kSilent, path,
-                  found.set == nullptr
-                      ? std::to_string(file.size()) +
-                            " bytes: no key file of either set has that size"
-                      : std::string("not a ") + found.set->name +
-                            " public key file (its length fields are not ours)");
+                  found.set == nullptr ? std::to_string(file.size()) +
+                                             " bytes: no key file of either set has that size"
+                                       : std::string("not a ") + found.set->name +
+                                             " public key file (its length fields are not ours)");
     return std::nullopt;
   }
   return found;

@@ -16,21 +16,23 @@ void append_tlv(Bytes& out, std::uint8_t tag, std::span<const std::uint8_t> cont
     std::size_t bytes = 0;
     for (std::size_t rest = length; rest != 0; rest >>= 8) ++bytes;
     out.push_back(static_cast<std::uint8_t>(0x80 | bytes));
-    for (std::size_t i = bytes; i-- > 0;) out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+    for (std::size_t i = bytes; i-- > 0;)
+      out.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
   }
   out.insert(out.end(), contents.begin(), contents.end());
 }
 
 void append_unsigned_integer(Bytes& out, std::span<const std::uint8_t> bigEndian) {
-  const auto first = std::find_if(bigEndian.begin(), bigEndian.end(),
-                                  [](std::uint8_t b) { return b != 0; });
+  const auto first =
+      std::find_if(bigEndian.begin(), bigEndian.end(), [](std::uint8_t b) { return b != 0; });
   Bytes value;
   if (first == bigEndian.end() || (*first & 0x80) != 0) value.push_back(0);
   value.insert(value.end(), first, bigEndian.end());
   append_tlv(out, kInteger, value);
 }
 
-Bytes rsa_public_key(std::span<const std::uint8_t> modulus, std::span<const std::uint8_t> exponent) {
+Bytes rsa_public_key(std::span<const std::uint8_t> modulus,
+                     std::span<const std::uint8_t> exponent) {
   Bytes numbers;
   append_unsigned_integer(numbers, modulus);
   append_unsigned_integer(numbers, exponent);
@@ -80,7 +82,9 @@ std::string pem(std::string_view label, std::span<const std::uint8_t> der) {
 
 namespace {
 
-std::uint32_t modulus_bytes(const sbl::KeySetLayout& set) { return set.modulusBits / 8; }
+std::uint32_t modulus_bytes(const sbl::KeySetLayout& set) {
+  return set.modulusBits / 8;
+}
 
 }  // namespace
 

@@ -20,8 +20,8 @@ void export_key(const CommandLine& line, core::Report& report, const sbl::KeySet
 
 void export_lines(const core::Report& report, std::vector<std::string>& lines) {
   for (const core::Written& file : report.written()) {
-    std::string text = printable(file.path) + ": " + file.what + ", " +
-                       std::to_string(file.size) + " bytes";
+    std::string text =
+        printable(file.path) + ": " + file.what + ", " + std::to_string(file.size) + " bytes";
     if (!report.keys().empty()) text += ", fingerprint " + report.keys().front().fingerprint;
     lines.push_back(text);
   }
