@@ -118,9 +118,9 @@ std::uint64_t value_of(ByteView magnitude) {
 bool describe_standard_public_key(ByteView file, Report& report) {
   if (file.size() > kMaxFile) return false;
   // Which form: PEM by its label, else DER by its structure.
-  std::optional<der::Bytes> pem;
+  std::optional<der::Bytes> pem = from_pem(file, der::kSpkiLabel);
   bool pkcs1 = false;
-  if (pem = from_pem(file, der::kSpkiLabel); !pem) {
+  if (!pem) {
     pem = from_pem(file, der::kPkcs1Label);
     pkcs1 = pem.has_value();
   }

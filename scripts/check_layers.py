@@ -35,6 +35,7 @@ PUBLIC = {
     "inspect": {"inspect.h"},
 }
 PUBLIC["core"].add("export_key.h")  # the face runs keys export through it
+PUBLIC["format"].add("der_writer.h")  # the standard key encodings, for core and inspect
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([A-Za-z0-9_]+\.h)"', re.M)
 
 
