@@ -106,6 +106,8 @@ void describe_signed_public_key_file_v21(Record<SignedPublicKeyFileV21::kSize> f
 void describe_maker_public_key_file_v11(Record<MakerPublicKeyFileV11::kSize> file, Report& report);
 void describe_public_key_record_v11(Record<PublicKeyRecordV11::kSize> file, Report& report);
 void describe_efuse(ByteView file, Report& report);
+// An RSA public key in a standard form (standard_keys.cpp); false, adding nothing, otherwise.
+[[nodiscard]] bool describe_standard_public_key(ByteView file, Report& report);
 
 // The public key information record's fields, placed at `offset` in the file.
 Section describe_record_v21(Record<sbl::PublicKeyInfoV21::kSize> record, std::uint64_t offset,

@@ -45,6 +45,10 @@ std::string_view kind_id(Kind kind) {
       return "signed-bl2-v21";
     case Kind::kSignedBl2V11:
       return "signed-bl2-v11";
+    case Kind::kPublicKeySpki:
+      return "public-key-spki";
+    case Kind::kPublicKeyPkcs1:
+      return "public-key-pkcs1";
   }
   return "unknown";
 }
@@ -85,6 +89,10 @@ std::string_view kind_text(Kind kind) {
       return "signed BL2 image, v2.1 (checked with --key)";
     case Kind::kSignedBl2V11:
       return "signed BL2 image, v1.1 (checked with --key)";
+    case Kind::kPublicKeySpki:
+      return "RSA public key, X.509 SubjectPublicKeyInfo";
+    case Kind::kPublicKeyPkcs1:
+      return "RSA public key, PKCS#1 RSAPublicKey";
   }
   return "not a file of this tool chain";
 }

@@ -63,6 +63,8 @@ enum class Kind {
   kSecuredBl1V11,
   kSignedBl2V21,  // recognised only through --key
   kSignedBl2V11,
+  kPublicKeySpki,   // an RSA public key as X.509 SubjectPublicKeyInfo, PEM or DER
+  kPublicKeyPkcs1,  // an RSA public key as PKCS#1 RSAPublicKey, PEM or DER
 };
 
 // Stable identifier for scripts ("secured-bl1-v21") and the words people read.

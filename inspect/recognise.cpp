@@ -141,6 +141,7 @@ Report inspect_bytes(std::string_view name, ByteView file, const DeviceInputs& d
   }
   if (describe_key_reference(name, file, report)) return report;
   if (describe_marked_key_file(file, device, report)) return report;
+  if (describe_standard_public_key(file, report)) return report;
   const auto& key = device.key();
   if (key && stage2_signature_verifies(file, *key)) {
     describe_as_stage2(file, *key, report);

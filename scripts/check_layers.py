@@ -36,6 +36,8 @@ PUBLIC = {
 }
 PUBLIC["core"].add("external.h")  # signatures made elsewhere: the faces call it
 PUBLIC["format"].add("private_key_der.h")  # the private key readers the import uses
+PUBLIC["core"].add("export_key.h")  # the face runs keys export through it
+PUBLIC["format"].add("der_writer.h")  # the standard key encodings, for core and inspect
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([a-z_]+)/([A-Za-z0-9_]+\.h)"', re.M)
 
 

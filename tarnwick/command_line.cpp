@@ -16,6 +16,7 @@ enum Bit : unsigned {
   kVerifyBit = 1u << 4,
   kAttachBit = 1u << 5,
   kKeysImportBit = 1u << 6,
+  kKeysExportBit = 1u << 7,
 };
 constexpr unsigned kKeys = kKeysMakerBit | kKeysCustomerBit | kKeysImportBit;
 constexpr unsigned kAll = kKeys | kSecureBit | kSignBit | kVerifyBit | kAttachBit;
@@ -29,8 +30,8 @@ struct Option {
   bool CommandLine::*flag;
 };
 
-constexpr std::array<Option, 17> kOptions = {{
-    {"--output", "-o", true, kSecureBit | kSignBit | kAttachBit, &CommandLine::output, nullptr},
+constexpr std::array<Option, 19> kOptions = {{
+    {"--output", "-o", true, kSecureBit | kSignBit | kAttachBit | kKeysExportBit, &CommandLine::output, nullptr},
     {"--maker", "", true, kSecureBit, &CommandLine::maker, nullptr},
     {"--next-key", "", true, kSecureBit | kVerifyBit, &CommandLine::nextKey, nullptr},
     {"--key", "", true, kSignBit | kVerifyBit | kAttachBit, &CommandLine::key, nullptr},
@@ -38,15 +39,18 @@ constexpr std::array<Option, 17> kOptions = {{
     {"--dir", "", true, kKeys, &CommandLine::dir, nullptr},
     {"--token", "", true, kKeys, &CommandLine::token, nullptr},
     {"--set", "", true, kAll, &CommandLine::set, nullptr},
-    {"--force", "", false, kSecureBit | kSignBit | kAttachBit, nullptr, &CommandLine::force},
+    {"--force", "", false, kSecureBit | kSignBit | kAttachBit | kKeysExportBit, nullptr,
+     &CommandLine::force},
     {"--pad", "", false, kSecureBit, nullptr, &CommandLine::pad},
     {"--build-info", "", false, kSecureBit, nullptr, &CommandLine::buildInfo},
-    {"--help", "-h", false, kAll, nullptr, &CommandLine::help},
+    {"--help", "-h", false, kAll | kKeysExportBit, nullptr, &CommandLine::help},
     {"--external", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::external},
     {"--digest-out", "", true, kSecureBit | kSignBit, &CommandLine::digestOut, nullptr},
     {"--hex", "", false, kSecureBit | kSignBit, nullptr, &CommandLine::hex},
     {"--signature", "", true, kAttachBit, &CommandLine::signature, nullptr},
     {"--passphrase-file", "", true, kKeysImportBit, &CommandLine::passphraseFile, nullptr},
+    {"--format", "", true, kKeysExportBit, &CommandLine::format, nullptr},
+    {"--pkcs1", "", false, kKeysExportBit, nullptr, &CommandLine::pkcs1},
 }};
 
 unsigned bit_of(Command command) {
@@ -65,6 +69,8 @@ unsigned bit_of(Command command) {
       return kAttachBit;
     case Command::kKeysImport:
       return kKeysImportBit;
+    case Command::kKeysExport:
+      return kKeysExportBit;
     default:
       return 0;
   }
@@ -116,6 +122,12 @@ std::optional<std::string> missing(const CommandLine& line) {
       if (line.importMaker && operands != 0) return "keys import KEY maker takes no NAME";
       if (!line.importMaker && operands != 1) return "keys import KEY customer takes one NAME";
       return std::nullopt;
+    case Command::kKeysExport:
+      if (operands != 1) return "keys export takes one KEYFILE";
+      if (line.format && *line.format != "pem" && *line.format != "der") {
+        return "--format is pem or der, not " + *line.format;
+      }
+      return need(line.output, "-o OUT");
     case Command::kHelp:
       if (operands > 1) return "help takes at most one command";
       return std::nullopt;
@@ -146,6 +158,8 @@ std::string_view command_name(Command command) {
       return "version";
     case Command::kAttach:
       return "attach";
+    case Command::kKeysExport:
+      return "keys export";
     case Command::kNone:
       break;
   }
@@ -251,8 +265,10 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
         line.command = Command::kKeysCustomer;
       } else if (arg == "import") {
         line.command = Command::kKeysImport;
+      } else if (arg == "export") {
+        line.command = Command::kKeysExport;
       } else {
-        error = "keys takes maker or customer, not " + std::string(arg);
+        error = "keys takes maker, customer, import or export, not " + std::string(arg);
         return std::nullopt;
       }
       continue;
@@ -260,7 +276,7 @@ std::optional<CommandLine> parse(std::span<const std::string_view> args, Command
     line.operands.emplace_back(arg);
   }
   if (keysWord && line.command == Command::kNone) {
-    error = "keys takes maker or customer";
+    error = "keys takes maker, customer, import or export";
     return std::nullopt;
   }
   if (line.command == Command::kNone) {
@@ -323,6 +339,11 @@ std::string help_text(Command command) {
              "       tarnwick sign BL2 -o OUT --key KEY.spk --external --digest-out D [--hex]\n"
              "  Signs a BL2 with a customer's private key file or key reference.\n"
              "  With --external: writes the BL2 and the SHA-1 digest to sign elsewhere.\n";
+    case Command::kKeysExport:
+      return "usage: tarnwick keys export KEYFILE -o OUT [--format pem|der] [--pkcs1] [--force]\n"
+             "  Writes the public key of any key file (public or private, or a key reference)\n"
+             "  as an X.509 SubjectPublicKeyInfo, or with --pkcs1 as an RSAPublicKey; PEM\n"
+             "  unless --format der.\n";
     case Command::kVerify:
       return "usage: tarnwick verify IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"
              "                      [--set S]\n"
@@ -342,6 +363,7 @@ std::string help_text(Command command) {
          "  keys maker    [--set v2.1|v1.1] [--dir DIR] [--token URI]\n"
          "  keys customer NAME [--set ...] [--dir DIR] [--token URI]\n"
          "  keys import KEY maker|customer [NAME] [--passphrase-file F] [--set ...]\n"
+         "  keys export   KEYFILE -o OUT [--format pem|der] [--pkcs1]\n"
          "  secure  BL1 -o OUT --maker DIR --next-key KEY.spk [--build-info] [--pad]\n"
          "  sign    BL2 -o OUT --key KEY.prv\n"
          "  verify  IMAGE (--efuse FILE [--next-key KEY.spk] | --key KEY.spk)\n"

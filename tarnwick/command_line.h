@@ -11,7 +11,7 @@
 namespace tarnwick {
 
 enum class Command { kNone, kKeysMaker, kKeysCustomer, kSecure, kSign, kVerify, kHelp, kVersion,
-                     kAttach, kKeysImport };
+                     kAttach, kKeysImport, kKeysExport };
 
 struct CommandLine {
   Command command = Command::kNone;
@@ -29,6 +29,8 @@ struct CommandLine {
   // keys import: the key file, whether it becomes the maker's key, --passphrase-file.
   std::optional<std::string> importKey, passphraseFile;
   bool importMaker = false;
+  std::optional<std::string> format;  // keys export: pem or der
+  bool pkcs1 = false;
 };
 
 // The parsed command line, or the usage error in `error` (one plain sentence). `json` is set as

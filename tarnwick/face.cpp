@@ -18,6 +18,7 @@
 #include "tarnwick/command_line.h"
 #include "tarnwick/external.h"
 #include "tarnwick/import.h"
+#include "tarnwick/export.h"
 
 namespace tarnwick {
 
@@ -349,6 +350,7 @@ std::string keys_text(const core::Report& report) {
 void success_lines(Result& result) {
   const core::Report& report = result.report;
   const Command command = result.line->command;
+  if (command == Command::kKeysExport) return export_lines(report, result.lines);
   for (const core::Note& note : report.notes()) {
     if (note.event == core::Event::kPadded) {
       result.lines.push_back(printable(note.file) + ": padded " + note.cause);
@@ -468,6 +470,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
                                  : Command::kHelp;
       if (word == "keys") {
         result.text = help_text(Command::kKeysMaker) + help_text(Command::kKeysCustomer);
+        result.text += help_text(Command::kKeysExport);
       }
     }
     if (result.text.empty()) result.text = help_text(about);
@@ -491,6 +494,9 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
       break;
     case Command::kAttach:
       attach_signature(result);
+      break;
+    case Command::kKeysExport:
+      export_key(line, result.report, result.set);
       break;
     default:
       break;
