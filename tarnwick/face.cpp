@@ -470,7 +470,7 @@ int run(std::span<const std::string_view> args, std::string& out, std::string& e
                                  : Command::kHelp;
       if (word == "keys") {
         result.text = help_text(Command::kKeysMaker) + help_text(Command::kKeysCustomer);
-        result.text += help_text(Command::kKeysExport);
+        result.text += help_text(Command::kKeysImport) + help_text(Command::kKeysExport);
       }
     }
     if (result.text.empty()) result.text = help_text(about);
