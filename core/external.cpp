@@ -107,7 +107,10 @@ std::int32_t load_trusted_maker(Report& report, const SecureJob& job, std::uint8
                          bytes_text(eFuseLen) + "; a " + set.name + " eFuse value has " +
                              std::to_string(set.eFuseSize));
   }
-  if (!read_file(report, job.makerPublicKey, context + publicKeyInfo, set.record.size)) return -1;
+  if (!read_file(report, job.makerPublicKey, context + publicKeyInfo,
+                 static_cast<std::int32_t>(set.record.size))) {
+    return -1;
+  }
   // Validation clears a record it refuses, so a copy is tried.
   std::array<std::uint8_t, sbl::PublicKeyInfoV21::kSize> record{};
   std::copy_n(context + publicKeyInfo, set.record.size, record.begin());
