@@ -169,14 +169,7 @@ std::int32_t prepare_bl1(Report& report, const SecureJob& job, DigestOut digestO
   const sbl::ContextShape& shape = set.context;
   const bool v21 = set.crtSigning;
   std::uint32_t buildTime = 0;
-  if (job.buildInfo) {
-    std::string cause;
-    const std::optional<std::uint32_t> time = build_time(cause);
-    if (!time) {
-      return report.refuse(Class::kUsage, Event::kBuildTimeRefused, "SOURCE_DATE_EPOCH", cause);
-    }
-    buildTime = *time;
-  }
+  if (!job_build_time(report, job, buildTime)) return -1;
   if (outputs_are_key_files(report, {job.output, digestOut.path}, job.keyFiles)) return -1;
 
   // The image as securing lays it out: code, zero padding to whole AES blocks (v2.1, --pad),

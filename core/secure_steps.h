@@ -16,6 +16,9 @@ namespace core {
 // to the report.
 [[nodiscard]] std::int32_t load_next_stage_key(Report& report, const sbl::KeySetLayout& set,
                                                const char* path);
+// The build-information block's time when the job asks for the block (build_time); false after
+// refusing a SOURCE_DATE_EPOCH that is no such time.
+[[nodiscard]] bool job_build_time(Report& report, const SecureJob& job, std::uint32_t& time);
 [[nodiscard]] bool read_maker_efuse(Report& report, const sbl::KeySetLayout& set, const char* path);
 std::int32_t refuse_encryption(Report& report, const SecureJob& job, std::uint32_t codeLength,
                                std::int32_t rc);

@@ -260,18 +260,23 @@ std::optional<std::uint32_t> build_time(std::string& cause) {
   return static_cast<std::uint32_t>(seconds);
 }
 
+bool job_build_time(Report& report, const SecureJob& job, std::uint32_t& time) {
+  if (!job.buildInfo) return true;
+  std::string cause;
+  const std::optional<std::uint32_t> taken = build_time(cause);
+  if (!taken) {
+    report.refuse(Class::kUsage, Event::kBuildTimeRefused, "SOURCE_DATE_EPOCH", cause);
+    return false;
+  }
+  time = *taken;
+  return true;
+}
+
 std::int32_t secure_bl1(Report& report, const SecureJob& job) {
   const sbl::KeySetLayout& set = *job.set;
   const bool v21 = set.crtSigning;
   std::uint32_t buildTime = 0;
-  if (job.buildInfo) {
-    std::string cause;
-    const std::optional<std::uint32_t> time = build_time(cause);
-    if (!time) {
-      return report.refuse(Class::kUsage, Event::kBuildTimeRefused, "SOURCE_DATE_EPOCH", cause);
-    }
-    buildTime = *time;
-  }
+  if (!job_build_time(report, job, buildTime)) return -1;
   if (output_is_a_key_file(report, job.output, job.keyFiles)) return -1;
 
   const std::uint32_t contextSize = v21 ? sbl::ContextV21::kSize : sbl::ContextV11::kSize;

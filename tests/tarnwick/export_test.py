@@ -14,6 +14,8 @@ import subprocess
 import sys
 import tempfile
 
+from soft_token import soft_token
+
 from cryptography.hazmat.primitives import serialization as ser
 
 TARNWICK, SBINSPECT = sys.argv[1], sys.argv[2]
@@ -151,18 +153,7 @@ def cases(w):
 def token(w):
     """A v2.1 customer key made in SoftHSM2: its key reference exports the token's key."""
     module, util = sys.argv[3], sys.argv[4]
-    home = os.path.join(w, "token")
-    os.makedirs(os.path.join(home, "tokens"))
-    conf = os.path.join(home, "softhsm2.conf")
-    with open(conf, "w") as f:
-        f.write(f"directories.tokendir = {home}/tokens\nobjects.backend = file\n")
-    env = {"SOFTHSM2_CONF": conf}
-    subprocess.run([util, "--init-token", "--free", "--label", "tw", "--pin", "1234", "--so-pin",
-                    "5678"], env=dict(os.environ, **env), capture_output=True, check=True)
-    pin = os.path.join(home, "pin")
-    with open(os.open(pin, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-        f.write("1234")
-    uri = f"pkcs11:token=tw;object=t?module-path={module}&pin-source=file://{pin}"
+    env, uri = soft_token(w, module, util, "t")
     status, _, err = run(["keys", "customer", "t", "--dir", "kt", "--token", uri], w, env)
     expect("token keys", status == 0, err)
     return env

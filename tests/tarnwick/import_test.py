@@ -10,6 +10,8 @@ import subprocess
 import sys
 import tempfile
 
+from soft_token import soft_token
+
 from cryptography.hazmat.primitives import serialization
 
 TARNWICK = os.path.abspath(sys.argv[1])
@@ -164,18 +166,7 @@ def refused(w):
 
 def token_row(w, module, util):
     """An imported key stored in a token signs through its key reference."""
-    home = os.path.join(w, "token")
-    os.makedirs(os.path.join(home, "tokens"))
-    conf = os.path.join(home, "softhsm2.conf")
-    with open(conf, "w") as f:
-        f.write(f"directories.tokendir = {home}/tokens\nobjects.backend = file\n")
-    env = {"SOFTHSM2_CONF": conf}
-    subprocess.run([util, "--init-token", "--free", "--label", "tw", "--pin", "1234", "--so-pin",
-                    "5678"], env=dict(os.environ, **env), capture_output=True, check=True)
-    pin = os.path.join(home, "pin")
-    with open(os.open(pin, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-        f.write("1234")
-    uri = f"pkcs11:token=tw;object=imp?module-path={module}&pin-source=file://{pin}"
+    env, uri = soft_token(w, module, util, "imp")
     status, out, err = run(["keys", "import", "c21.e256.pem", "customer", "imp", "--dir", "kt",
                             "--token", uri, "--passphrase-file", "pass.txt"], w, env)
     expect("token import", status == 0 and "key reference" in out, out + err)

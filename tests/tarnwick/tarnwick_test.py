@@ -12,6 +12,8 @@ import subprocess
 import sys
 import tempfile
 
+from soft_token import soft_token
+
 TARNWICK, LEGACY = sys.argv[1], sys.argv[2]
 failures = []
 
@@ -194,18 +196,7 @@ def cases(w):
 
 def token_row(w, module, util):
     """A key reference made by tarnwick signs without --set: the token key's size names it."""
-    home = os.path.join(w, "token")
-    os.makedirs(os.path.join(home, "tokens"))
-    conf = os.path.join(home, "softhsm2.conf")
-    with open(conf, "w") as f:
-        f.write(f"directories.tokendir = {home}/tokens\nobjects.backend = file\n")
-    env = {"SOFTHSM2_CONF": conf}
-    subprocess.run([util, "--init-token", "--free", "--label", "tw", "--pin", "1234", "--so-pin",
-                    "5678"], env=dict(os.environ, **env), capture_output=True, check=True)
-    pin = os.path.join(home, "pin")
-    with open(os.open(pin, os.O_WRONLY | os.O_CREAT, 0o600), "w") as f:
-        f.write("1234")
-    uri = f"pkcs11:token=tw;object=dave?module-path={module}&pin-source=file://{pin}"
+    env, uri = soft_token(w, module, util, "dave")
     status, out, err = run(["keys", "customer", "dave", "--set", "v1.1", "--dir", "kt",
                             "--token", uri], w, env)
     expect("token keys", status == 0 and "v1.1 customer key reference" in out, out + err)
